@@ -1,0 +1,42 @@
+// Translation of Qt window events into the CWnd hooks.
+#include "framework/WindowEvents.h"
+
+#include <QCloseEvent>
+#include <QResizeEvent>
+#include <QWidget>
+
+#include "framework/CWnd.h"
+#include "framework/WindowHandle.h"
+
+namespace win {
+
+WindowEvents::WindowEvents(QWidget* widget, HWND handle) : QObject(widget), m_handle(handle) {
+    widget->installEventFilter(this);
+}
+
+bool WindowEvents::eventFilter(QObject* watched, QEvent* event) {
+    if (!HWND__::IsLive(m_handle) || watched != m_handle->widget) return false;
+    CWnd* wnd = m_handle->wnd;
+    switch (event->type()) {
+    case QEvent::Resize: {
+        auto* resize = static_cast<QResizeEvent*>(event);
+        QWidget* w = m_handle->widget;
+        UINT type = w->isMinimized() ? SIZE_MINIMIZED : w->isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        wnd->OnSize(type, resize->size().width(), resize->size().height());
+        return false;
+    }
+    case QEvent::Close: {
+        // The window decides itself whether it goes; Qt must not hide it.
+        event->ignore();
+        HWND handle = m_handle;
+        ++handle->eventDepth;
+        wnd->OnClose();
+        --handle->eventDepth;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+}  // namespace win
