@@ -1,0 +1,96 @@
+// The list control's Qt model: see ListModel.h.
+#include "framework/ListModel.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+namespace win {
+
+ListModel::ListModel(QObject* parent) : QAbstractTableModel(parent) {
+    // The wake runs under the store lock on any thread: it only posts. The
+    // destructor closes the store first, so no wake can name a deleted model,
+    // and Qt drops the posted calls of a deleted object.
+    m_store = std::make_shared<ListRowStore>(
+        [this] { QMetaObject::invokeMethod(this, [this] { Publish(); }, Qt::QueuedConnection); });
+}
+
+ListModel::~ListModel() { m_store->Close(); }
+
+int ListModel::InsertColumn(int index, const QString& header, Qt::Alignment alignment) {
+    const int column = m_store->InsertColumn(index);
+    if (column < 0) return -1;
+    // The first column replaces the store's implicit one; later ones are real insertions.
+    if (m_columns.empty()) {
+        beginInsertColumns(QModelIndex(), 0, 0);
+        m_columns.push_back({header, alignment});
+        endInsertColumns();
+        return 0;
+    }
+    beginResetModel();
+    m_columns.insert(m_columns.begin() + column, Column{header, alignment});
+    m_published = m_store->GetCount();
+    endResetModel();
+    return column;
+}
+
+void ListModel::Publish() {
+    const ListRowStore::Pending pending = m_store->TakePending();
+    if (pending.reset) {
+        beginResetModel();
+        m_published = pending.rowCount;
+        endResetModel();
+    } else {
+        if (pending.firstChanged >= 0 && pending.firstChanged < m_published && !m_columns.empty()) {
+            const int last = std::min(pending.lastChanged, m_published - 1);
+            emit dataChanged(index(pending.firstChanged, 0),
+                             index(last, static_cast<int>(m_columns.size()) - 1), {Qt::DisplayRole});
+        }
+        if (pending.rowCount > m_published) {
+            beginInsertRows(QModelIndex(), m_published, pending.rowCount - 1);
+            m_published = pending.rowCount;
+            endInsertRows();
+        }
+    }
+    if (pending.ensureVisible >= 0 && pending.ensureVisible < m_published && m_ensureVisible) {
+        m_ensureVisible(pending.ensureVisible, pending.ensurePartialOK);
+    }
+}
+
+int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_published; }
+
+int ListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant ListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_published || index.column() >= static_cast<int>(m_columns.size())) {
+        return {};
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(m_columns[index.column()].alignment | Qt::AlignVCenter);
+    }
+    if (role != Qt::DisplayRole) return {};
+    // A clear from another thread may have removed the row before the model
+    // was reset: such a row shows empty cells until the next publish.
+    std::string text;
+    if (!m_store->GetText(index.row(), index.column(), text)) return QString();
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_columns.size())) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    if (role == Qt::DisplayRole) return m_columns[section].header;
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(m_columns[section].alignment | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+}  // namespace win
