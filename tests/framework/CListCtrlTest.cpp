@@ -1,0 +1,238 @@
+// Tests of the list control as a window (offscreen Qt, real widgets): the
+// model seen by QAbstractItemModelTester over inserts and clears, item
+// operations, selection and mouse notifications, column drag and operations
+// after the window is gone.
+#include "framework/CListCtrl.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "framework/ListModel.h"
+#include "framework/ListTreeView.h"
+#include "framework/Resources.h"
+
+namespace win {
+namespace {
+
+void EnsureApp() {
+    if (qApp) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "CListCtrlTest";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+}
+
+// A top-level window that records the notifications its children send.
+class NotifyParent : public CWnd {
+public:
+    std::vector<UINT> codes;
+    std::vector<int> selectedAtNotify;
+    CListCtrl* list = nullptr;
+
+protected:
+    BOOL OnNotify(WPARAM, LPARAM lParam, LRESULT* result) override {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        codes.push_back(header->code);
+        selectedAtNotify.push_back(list ? list->GetNextItem(-1, LVNI_SELECTED) : -2);
+        *result = 0;
+        return TRUE;
+    }
+};
+
+class CListCtrlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApp();
+        ASSERT_TRUE(parent.CreateEx(0, "QvTestFrame", "Test", WS_OVERLAPPEDWINDOW, 0, 0, 640, 400, nullptr, nullptr));
+        ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE | WS_BORDER, CRect(0, 0, 600, 360), &parent, 1));
+        parent.list = &list;
+        list.ModifyStyle(0, LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS);
+        list.SetExtendedStyle(LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT | LVS_EX_TWOCLICKACTIVATE);
+        const char* headers[] = {"Timestamp", "Source Address", "Source Port", "Dest. Address",
+                                 "Dest. Port", "Type", "Size", "Info"};
+        for (int c = 0; c < 8; ++c) {
+            ASSERT_EQ(list.InsertColumn(c, headers[c], (c == 2 || c == 4 || c == 6) ? LVCFMT_RIGHT : LVCFMT_LEFT, 70),
+                      c);
+        }
+        parent.ShowWindow(SW_SHOW);
+        tester = new QAbstractItemModelTester(list.GetModel(), QAbstractItemModelTester::FailureReportingMode::Fatal,
+                                              list.GetModel());
+    }
+    void TearDown() override { parent.DestroyWindow(); }
+
+    // Appends a row the way the packet view does: text insert, seven cells, item data.
+    int AddRow(int tag) {
+        const int n = list.GetItemCount();
+        LVITEM item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = n;
+        std::string t0 = "r" + std::to_string(tag) + "c0";
+        item.pszText = t0.data();
+        const int row = list.InsertItem(&item);
+        for (int c = 1; c < 8; ++c) {
+            std::string t = "r" + std::to_string(tag) + "c" + std::to_string(c);
+            LVITEM cell{};
+            cell.mask = LVIF_TEXT;
+            cell.iItem = row;
+            cell.iSubItem = c;
+            cell.pszText = t.data();
+            list.SetItem(&cell);
+        }
+        list.SetItemData(row, static_cast<DWORD_PTR>(1000 + tag));
+        list.EnsureVisible(row, FALSE);
+        return row;
+    }
+    QPoint RowCenter(int row, int column = 0) {
+        QApplication::processEvents();
+        ListTreeView* view = list.GetTreeView();
+        return view->visualRect(list.GetModel()->index(row, column)).center();
+    }
+
+    NotifyParent parent;
+    CListCtrl list;
+    QAbstractItemModelTester* tester = nullptr;
+};
+
+TEST_F(CListCtrlTest, ColumnsAndStyles) {
+    EXPECT_EQ(list.GetColumnCount(), 8);
+    EXPECT_EQ(list.GetExtendedStyle(), 0xB0u);
+    EXPECT_EQ(list.GetStyle() & 0x0Du, 0x0Du);
+    ListModel* model = list.GetModel();
+    EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Dest. Address");
+    EXPECT_TRUE(model->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
+    EXPECT_TRUE(list.GetTreeView()->header()->sectionsMovable());
+    EXPECT_EQ(list.GetTreeView()->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list.GetTreeView()->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_TRUE(list.GetTreeView()->uniformRowHeights());
+}
+
+TEST_F(CListCtrlTest, RowsPublishedOnNextTurnAndClearsReset) {
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 50; ++i) EXPECT_EQ(AddRow(i), i);
+        // The operations are complete at once; the model catches up in the event loop.
+        EXPECT_EQ(list.GetItemCount(), 50);
+        EXPECT_EQ(list.GetItemText(49, 7), "r49c7");
+        EXPECT_EQ(list.GetItemData(49), 1049u);
+        QApplication::processEvents();
+        ListModel* model = list.GetModel();
+        ASSERT_EQ(model->rowCount(), 50);
+        EXPECT_EQ(model->data(model->index(10, 3)).toString(), "r10c3");
+        list.SetItemText(10, 3, "host.example");
+        QApplication::processEvents();
+        EXPECT_EQ(model->data(model->index(10, 3)).toString(), "host.example");
+        EXPECT_TRUE(list.DeleteAllItems());
+        EXPECT_EQ(model->rowCount(), 0);
+        EXPECT_EQ(list.GetItemCount(), 0);
+    }
+}
+
+TEST_F(CListCtrlTest, ItemOperationsOnMissingRowsFail) {
+    EXPECT_EQ(list.GetItemData(0), 0u);
+    EXPECT_FALSE(list.SetItemText(0, 1, "x"));
+    EXPECT_FALSE(list.SetItemData(0, 5));
+    EXPECT_FALSE(list.EnsureVisible(0, FALSE));
+    EXPECT_EQ(list.InsertItem(0, "a"), 0);
+    LVITEM item{};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = 0;
+    item.iSubItem = 1;
+    item.pszText = const_cast<char*>("b");
+    EXPECT_FALSE(list.SetItem(&item));  // item data belongs to column 0
+    item.mask = LVIF_TEXT;
+    EXPECT_TRUE(list.SetItem(&item));
+    item.iItem = 1;
+    EXPECT_FALSE(list.SetItem(&item));
+    EXPECT_FALSE(list.SetItemText(0, 8, "no such column"));
+
+    char buffer[4];
+    LVITEM read{};
+    read.mask = LVIF_TEXT;
+    read.iItem = 0;
+    read.iSubItem = 1;
+    read.pszText = buffer;
+    read.cchTextMax = sizeof buffer;
+    list.SetItemText(0, 1, "truncated");
+    EXPECT_TRUE(list.GetItem(&read));
+    EXPECT_STREQ(buffer, "tru");
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
+}
+
+TEST_F(CListCtrlTest, ClickAndDoubleClickNotifyAfterSelecting) {
+    for (int i = 0; i < 5; ++i) AddRow(i);
+    QWidget* viewport = list.GetTreeView()->viewport();
+
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCenter(2, 4));
+    ASSERT_EQ(parent.codes, std::vector<UINT>{NM_CLICK});
+    EXPECT_EQ(parent.selectedAtNotify.back(), 2);
+
+    // A click on empty space below the rows: still NM_CLICK; a single selection stays single.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(20, viewport->height() - 5));
+    EXPECT_EQ(parent.codes.size(), 2u);
+    EXPECT_EQ(parent.codes.back(), NM_CLICK);
+
+    parent.codes.clear();
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCenter(3));
+    ASSERT_FALSE(parent.codes.empty());
+    EXPECT_EQ(parent.codes.back(), NM_DBLCLK);
+    EXPECT_EQ(parent.selectedAtNotify.back(), 3);
+    EXPECT_EQ(std::count(parent.codes.begin(), parent.codes.end(), NM_DBLCLK), 1);
+
+    // Keyboard moves the selection without notifications.
+    parent.codes.clear();
+    list.GetTreeView()->setFocus();
+    QTest::keyClick(list.GetTreeView(), Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 4);
+    EXPECT_TRUE(parent.codes.empty());
+    EXPECT_EQ(list.GetTreeView()->selectionModel()->selectedRows().size(), 1);
+
+    // The selection stays drawn as active without the focus.
+    const QPalette p = list.GetTreeView()->palette();
+    EXPECT_EQ(p.color(QPalette::Inactive, QPalette::Highlight), p.color(QPalette::Active, QPalette::Highlight));
+
+    // Clearing drops the selection.
+    list.DeleteAllItems();
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
+}
+
+TEST_F(CListCtrlTest, DraggedColumnKeepsCellMapping) {
+    AddRow(1);
+    QHeaderView* header = list.GetTreeView()->header();
+    header->moveSection(3, 0);  // what a header drag does
+    AddRow(2);
+    QApplication::processEvents();
+    EXPECT_EQ(header->logicalIndex(0), 3);
+    ListModel* model = list.GetModel();
+    EXPECT_EQ(model->data(model->index(1, 3)).toString(), "r2c3");
+    EXPECT_EQ(list.GetItemText(1, 3), "r2c3");
+    EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Dest. Address");
+}
+
+TEST_F(CListCtrlTest, EnsureVisibleScrollsToNewestRow) {
+    for (int i = 0; i < 500; ++i) AddRow(i);
+    QApplication::processEvents();
+    ListTreeView* view = list.GetTreeView();
+    const QRect r = view->visualRect(list.GetModel()->index(499, 0));
+    EXPECT_TRUE(view->viewport()->rect().contains(r)) << r.y() << " in " << view->viewport()->height();
+}
+
+TEST_F(CListCtrlTest, OperationsFailAfterDestruction) {
+    AddRow(0);
+    list.DestroyWindow();
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(list.InsertItem(0, "x"), -1);
+    EXPECT_FALSE(list.SetItemText(0, 1, "x"));
+    EXPECT_EQ(list.GetItemData(0), 0u);
+    EXPECT_FALSE(list.DeleteAllItems());
+    EXPECT_FALSE(list.EnsureVisible(0, FALSE));
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
+}
+
+}  // namespace
+}  // namespace win
