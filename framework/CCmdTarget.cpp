@@ -2,6 +2,11 @@
 #include "framework/CCmdTarget.h"
 
 namespace win {
+namespace {
+UINT g_currentCommand = 0;
+}
+
+UINT CCmdTarget::GetCurrentCommand() { return g_currentCommand; }
 
 const CommandEntry* CCmdTarget::FindEntry(CommandEntry::Kind kind, UINT id) const {
     for (const CommandTable* table = GetCommandTable(); table; table = table->base)
@@ -13,7 +18,10 @@ const CommandEntry* CCmdTarget::FindEntry(CommandEntry::Kind kind, UINT id) cons
 BOOL CCmdTarget::OnCmdMsg(UINT id) {
     const CommandEntry* entry = FindEntry(CommandEntry::kCommand, id);
     if (!entry) return FALSE;
+    const UINT outer = g_currentCommand;
+    g_currentCommand = id;
     (this->*(entry->command))();
+    g_currentCommand = outer;
     return TRUE;
 }
 

@@ -68,6 +68,9 @@ public:
     /// Runs the notification handler for the code; *result is set to 0 first.
     virtual BOOL OnNotifyMsg(NMHDR* header, LRESULT* result);
 
+    /// The id of the command whose handler is running (0 outside handlers).
+    static UINT GetCurrentCommand();
+
 protected:
     const CommandEntry* FindEntry(CommandEntry::Kind kind, UINT id) const;
 };

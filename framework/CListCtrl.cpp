@@ -205,6 +205,14 @@ BOOL CListCtrl::SetItemTextIf(int item, int subItem, LPCSTR text, std::uint64_t 
     return m_store && m_store->SetTextIf(item, subItem, text ? text : "", generation) ? TRUE : FALSE;
 }
 
+CListCtrl::RowLock::RowLock(const CListCtrl& list) : m_store(list.m_store) {
+    if (m_store) m_store->Lock();
+}
+
+CListCtrl::RowLock::~RowLock() {
+    if (m_store) m_store->Unlock();
+}
+
 void CListCtrl::SendMouseNotification(UINT code) {
     NMHDR header{m_hWnd, static_cast<UINT_PTR>(GetDlgCtrlID()), code};
     if (m_notifyTarget) {

@@ -23,6 +23,11 @@
 // no DeleteAllItems happened since gen was read. A resolution pass copies what
 // it needs out of the record inside f, then works without the lock.
 //
+// Several operations that must act as one, such as a clear that first reads
+// every row's item data to free what it owns and then removes the rows, run
+// inside a CListCtrl::RowLock: other threads' row operations wait until it
+// ends, as they would wait for the UI thread to be between messages.
+//
 // Mouse notifications: a left click (also on empty space) sends NM_CLICK, a
 // double-click NM_DBLCLK, both after the selection has been updated, as
 // WM_NOTIFY to the parent window, or to the notification target when one is set
@@ -135,6 +140,18 @@ public:
     BOOL WithItemData(int item, std::uint64_t generation, const std::function<void(LPARAM)>& f) const;
     /// Sets a cell only if no DeleteAllItems happened since generation was read.
     BOOL SetItemTextIf(int item, int subItem, LPCSTR text, std::uint64_t generation);
+
+    /// Holds off other threads' row operations for its lifetime (see above).
+    class RowLock {
+    public:
+        explicit RowLock(const CListCtrl& list);
+        ~RowLock();
+        RowLock(const RowLock&) = delete;
+        RowLock& operator=(const RowLock&) = delete;
+
+    private:
+        std::shared_ptr<ListRowStore> m_store;
+    };
 
     /// Where NM_CLICK and NM_DBLCLK go instead of the parent (null: the parent).
     void SetNotifyTarget(CCmdTarget* target) { m_notifyTarget = target; }

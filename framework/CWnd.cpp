@@ -131,6 +131,13 @@ BOOL CWnd::SubclassWidget(QWidget* widget, UINT id, DWORD style, CWnd* parent) {
     return TRUE;
 }
 
+QWidget* CWnd::UnsubclassWidget() {
+    QWidget* widget = GetWidget();
+    if (m_hWnd) HWND__::Unregister(m_hWnd);
+    m_hWnd = nullptr;
+    return widget;
+}
+
 BOOL CWnd::DestroyWindow() {
     HWND self = m_hWnd;
     if (!HWND__::IsLive(self) || self->destroying) return FALSE;

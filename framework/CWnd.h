@@ -95,6 +95,8 @@ public:
 
     /// Attaches a Qt widget made elsewhere (framework use: dialog controls, bars).
     BOOL SubclassWidget(QWidget* widget, UINT id, DWORD style, CWnd* parent);
+    /// Gives up the window without destroying it; returns its widget (framework use).
+    QWidget* UnsubclassWidget();
 
 protected:
     /// May change the creation record; false fails the creation.

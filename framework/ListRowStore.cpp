@@ -65,7 +65,7 @@ void ListRowStore::MarkChangedLocked(int row) {
 }
 
 int ListRowStore::InsertRow(int index, std::string_view text, LPARAM data) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || index < 0) return -1;
     Row row;
     row.data = data;
@@ -86,7 +86,7 @@ int ListRowStore::InsertRow(int index, std::string_view text, LPARAM data) {
 }
 
 bool ListRowStore::SetText(int row, int column, std::string_view text) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column >= m_columns) {
         return false;
     }
@@ -96,7 +96,7 @@ bool ListRowStore::SetText(int row, int column, std::string_view text) {
 }
 
 bool ListRowStore::SetTextIf(int row, int column, std::string_view text, std::uint64_t generation) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || generation != m_generation || row < 0 || row >= static_cast<int>(m_rows.size()) ||
         column < 0 || column >= m_columns) {
         return false;
@@ -107,20 +107,20 @@ bool ListRowStore::SetTextIf(int row, int column, std::string_view text, std::ui
 }
 
 bool ListRowStore::SetData(int row, LPARAM data) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= static_cast<int>(m_rows.size())) return false;
     m_rows[row].data = data;
     return true;
 }
 
 LPARAM ListRowStore::GetData(int row) const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= static_cast<int>(m_rows.size())) return 0;
     return m_rows[row].data;
 }
 
 bool ListRowStore::GetText(int row, int column, std::string& text) const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column >= m_columns) {
         return false;
     }
@@ -129,30 +129,30 @@ bool ListRowStore::GetText(int row, int column, std::string& text) const {
 }
 
 bool ListRowStore::WithRow(int row, std::uint64_t generation, const std::function<void(LPARAM)>& f) const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || generation != m_generation || row < 0 || row >= static_cast<int>(m_rows.size())) return false;
     f(m_rows[row].data);
     return true;
 }
 
 int ListRowStore::GetCount() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_closed ? 0 : static_cast<int>(m_rows.size());
 }
 
 int ListRowStore::GetCount(std::uint64_t& generation) const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     generation = m_generation;
     return m_closed ? 0 : static_cast<int>(m_rows.size());
 }
 
 std::uint64_t ListRowStore::GetGeneration() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_generation;
 }
 
 bool ListRowStore::DeleteAll() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed) return false;
     // Swap into a fresh vector so the reservation survives and freeing is done once.
     std::vector<Row> fresh;
@@ -169,7 +169,7 @@ bool ListRowStore::DeleteAll() {
 }
 
 bool ListRowStore::RequestEnsureVisible(int row, bool partialOK) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= static_cast<int>(m_rows.size())) return false;
     m_pending.ensureVisible = row;
     m_pending.ensurePartialOK = partialOK;
@@ -178,12 +178,12 @@ bool ListRowStore::RequestEnsureVisible(int row, bool partialOK) {
 }
 
 int ListRowStore::GetColumnCount() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_columns;
 }
 
 int ListRowStore::InsertColumn(int index) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || index < 0) return -1;
     // Column 0 exists from the start (rows always have it); the first insertion fills it.
     if (m_columnsDeclared == 0) {
@@ -208,17 +208,17 @@ int ListRowStore::InsertColumn(int index) {
 }
 
 int ListRowStore::GetSelected() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_closed ? -1 : m_selected;
 }
 
 void ListRowStore::SetSelected(int row) {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_selected = (row >= 0 && row < static_cast<int>(m_rows.size())) ? row : -1;
 }
 
 ListRowStore::Pending ListRowStore::TakePending() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     Pending taken = m_pending;
     taken.rowCount = static_cast<int>(m_rows.size());
     m_pending = Pending{};
@@ -227,19 +227,19 @@ ListRowStore::Pending ListRowStore::TakePending() {
 }
 
 void ListRowStore::Close() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_closed = true;
     m_rows.clear();
     m_rows.shrink_to_fit();
 }
 
 bool ListRowStore::IsClosed() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_closed;
 }
 
 std::size_t ListRowStore::ApproximateBytes() const {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     std::size_t bytes = m_rows.capacity() * sizeof(Row);
     for (const Row& row : m_rows) {
         if (row.cells.capacity() > 15) bytes += row.cells.capacity() + 1;

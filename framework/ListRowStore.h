@@ -73,6 +73,11 @@ public:
     int GetSelected() const;
     void SetSelected(int row);
 
+    /// Holds the store lock across several operations of one thread (it is
+    /// recursive), so that they act as one: other threads wait meanwhile.
+    void Lock() const { m_lock.lock(); }
+    void Unlock() const { m_lock.unlock(); }
+
     /// UI thread: takes the changes to publish and rearms the wake function.
     Pending TakePending();
     /// After Close every operation fails; the wake function is no longer called.
@@ -92,7 +97,7 @@ private:
     void MarkChangedLocked(int row);
     void WakeLocked();
 
-    mutable std::mutex m_lock;
+    mutable std::recursive_mutex m_lock;
     std::function<void()> m_wake;
     std::vector<Row> m_rows;
     int m_columns = 1;          // cells each row can hold (at least one)

@@ -1,0 +1,106 @@
+// Document state, file I/O and the Save commands.
+#include "framework/CDocument.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "framework/AfxMessageBox.h"
+#include "framework/CFrameWnd.h"
+#include "framework/CView.h"
+#include "framework/FileDialogs.h"
+#include "framework/FrameworkIds.h"
+
+namespace win {
+using namespace afx;
+
+const CommandEntry CDocument::kCommands[] = {
+    CommandHandler(ID_FILE_SAVE, &CDocument::OnFileSave),
+    CommandHandler(ID_FILE_SAVE_AS, &CDocument::OnFileSaveAs),
+};
+
+const CommandTable* CDocument::GetCommandTable() const {
+    static const CommandTable table{kCommands, nullptr};
+    return &table;
+}
+
+CDocument::CDocument() = default;
+
+CDocument::~CDocument() {
+    for (CView* view : m_views) view->m_pDocument = nullptr;
+}
+
+BOOL CDocument::OnNewDocument() {
+    DeleteContents();
+    m_strPathName.clear();
+    SetModifiedFlag(FALSE);
+    return TRUE;
+}
+
+BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
+    std::fstream file(pathName, std::ios::in | std::ios::binary);
+    if (!file) return FALSE;
+    DeleteContents();
+    CArchive archive(file, CArchive::load);
+    Serialize(archive);
+    SetModifiedFlag(FALSE);
+    return TRUE;
+}
+
+BOOL CDocument::OnSaveDocument(LPCSTR pathName) {
+    std::fstream file(pathName, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file) return FALSE;
+    CArchive archive(file, CArchive::store);
+    Serialize(archive);
+    file.flush();
+    if (!file) return FALSE;
+    SetModifiedFlag(FALSE);
+    return TRUE;
+}
+
+BOOL CDocument::SaveModified() {
+    if (!IsModified()) return TRUE;
+    // The program never marks its document modified; a modified one is saved.
+    return DoSave(m_strPathName, true);
+}
+
+void CDocument::SetTitle(const std::string& title) {
+    m_strTitle = title;
+    for (CView* view : m_views)
+        if (CFrameWnd* frame = view->GetParentFrame()) frame->OnUpdateFrameTitle();
+}
+
+void CDocument::SetPathName(const std::string& path) {
+    m_strPathName = path;
+    SetTitle(std::filesystem::path(path).filename().string());
+}
+
+void CDocument::AddView(CView* view) {
+    m_views.push_back(view);
+    view->m_pDocument = this;
+}
+
+void CDocument::RemoveView(CView* view) {
+    m_views.erase(std::remove(m_views.begin(), m_views.end(), view), m_views.end());
+    view->m_pDocument = nullptr;
+}
+
+void CDocument::UpdateAllViews(CView* sender, LPARAM hint, CObject* hintObject) {
+    for (CView* view : m_views)
+        if (view != sender) view->OnUpdate(sender, hint, hintObject);
+}
+
+BOOL CDocument::DoSave(const std::string& pathName, bool replace) {
+    std::string name = pathName;
+    if (name.empty()) {
+        name = AfxPromptFileName(false, m_strTitle);
+        if (name.empty()) return FALSE;
+    }
+    if (!OnSaveDocument(name.c_str())) return FALSE;
+    if (replace) SetPathName(name);
+    return TRUE;
+}
+
+void CDocument::OnFileSave() { DoSave(m_strPathName, true); }
+void CDocument::OnFileSaveAs() { DoSave("", true); }
+
+}  // namespace win

@@ -1,0 +1,95 @@
+// The status bar on QStatusBar with one label per pane.
+#include "framework/CStatusBar.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QStatusBar>
+
+#include "framework/AfxStrings.h"
+#include "framework/CFrameWnd.h"
+#include "framework/FrameworkIds.h"
+
+namespace win {
+using namespace afx;
+
+namespace {
+
+bool g_failCreate = false;
+bool g_failIndicators = false;
+std::function<bool(UINT)> g_lockReader;
+
+/// The display offers no lock state that the framework reads, so locks count as off.
+bool ReadLockState(UINT indicator) { return g_lockReader ? g_lockReader(indicator) : false; }
+
+}  // namespace
+
+void testing::FailNextStatusBarCreate() { g_failCreate = true; }
+void testing::FailNextSetIndicators() { g_failIndicators = true; }
+void testing::SetLockStateReader(std::function<bool(UINT)> reader) { g_lockReader = std::move(reader); }
+
+BOOL CStatusBar::Create(CWnd* parent, DWORD style, UINT id) {
+    if (g_failCreate) {
+        g_failCreate = false;
+        return FALSE;
+    }
+    auto* window = parent ? qobject_cast<QMainWindow*>(parent->GetWidget()) : nullptr;
+    if (!window) return FALSE;
+    auto* bar = new QStatusBar(window);
+    bar->setSizeGripEnabled(true);
+    if (!AttachBar(bar, parent, style, id)) return FALSE;
+    window->setStatusBar(bar);
+    if (!(style & WS_VISIBLE)) bar->hide();
+    return TRUE;
+}
+
+BOOL CStatusBar::SetIndicators(const UINT* ids, int count) {
+    if (g_failIndicators) {
+        g_failIndicators = false;
+        return FALSE;
+    }
+    auto* bar = qobject_cast<QStatusBar*>(GetWidget());
+    if (!bar || !ids || count < 0) return FALSE;
+    for (QLabel* pane : m_panes) delete pane;
+    m_panes.clear();
+    m_ids.assign(ids, ids + count);
+    for (int i = 0; i < count; ++i) {
+        auto* pane = new QLabel(bar);
+        if (ids[i] == ID_SEPARATOR) {
+            // The message pane takes the free width and has no border.
+            std::string ready;
+            AfxLoadString(AFX_IDS_IDLEMESSAGE, ready);
+            pane->setText(QString::fromStdString(ready));
+            bar->addWidget(pane, 1);
+        } else {
+            std::string text;
+            AfxLoadString(ids[i], text);
+            pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QString::fromStdString(text)) + 8);
+            bar->addPermanentWidget(pane);
+        }
+        m_panes.push_back(pane);
+    }
+    UpdateIndicators();
+    return TRUE;
+}
+
+void CStatusBar::SetPaneText(int index, const std::string& text) {
+    if (index >= 0 && index < GetCount()) m_panes[index]->setText(QString::fromStdString(text));
+}
+
+std::string CStatusBar::GetPaneText(int index) const {
+    if (index < 0 || index >= GetCount()) return {};
+    return m_panes[index]->text().toStdString();
+}
+
+void CStatusBar::UpdateIndicators() {
+    for (size_t i = 0; i < m_ids.size(); ++i) {
+        const UINT id = m_ids[i];
+        if (id != ID_INDICATOR_CAPS && id != ID_INDICATOR_NUM && id != ID_INDICATOR_SCRL) continue;
+        std::string text;
+        if (ReadLockState(id)) AfxLoadString(id, text);
+        if (m_panes[i]->text().toStdString() != text) m_panes[i]->setText(QString::fromStdString(text));
+    }
+}
+
+}  // namespace win

@@ -1,0 +1,40 @@
+// The status bar: pane 0 shows the current prompt or "Ready" (string 57345)
+// and takes the free width; indicator panes (59137 CAP, 59138 NUM, 59139
+// SCRL) show their text only while the lock is on and are as wide as it.
+// Lock states are polled; where the display does not offer them they are off.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/CControlBar.h"
+
+class QLabel;
+
+namespace win {
+
+
+class CStatusBar : public CControlBar {
+public:
+    BOOL Create(CWnd* parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, UINT id = 59393);
+    BOOL SetIndicators(const UINT* ids, int count);
+    void SetPaneText(int index, const std::string& text);
+    std::string GetPaneText(int index) const;
+    int GetCount() const { return static_cast<int>(m_panes.size()); }
+    /// Reads the lock states and updates the indicator panes.
+    void UpdateIndicators();
+
+private:
+    std::vector<UINT> m_ids;
+    std::vector<QLabel*> m_panes;
+};
+
+namespace testing {
+void FailNextStatusBarCreate();
+void FailNextSetIndicators();
+/// Replaces the lock-state reader (argument: 59137, 59138 or 59139); null restores it.
+void SetLockStateReader(std::function<bool(UINT indicator)> reader);
+}  // namespace testing
+
+}  // namespace win

@@ -1,0 +1,126 @@
+// The application object: registration, start and exit, command-line
+// processing and the application's own commands.
+#include "framework/CWinApp.h"
+
+#include <QApplication>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include "framework/AfxStrings.h"
+#include "framework/CFrameWnd.h"
+#include "framework/CSingleDocTemplate.h"
+#include "framework/FileDialogs.h"
+#include "framework/FrameworkIds.h"
+
+namespace win {
+using namespace afx;
+namespace {
+CWinApp* g_app = nullptr;
+}
+
+CWinApp* AfxGetApp() { return g_app; }
+CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
+
+const CommandEntry CWinApp::kCommands[] = {
+    CommandHandler(ID_APP_EXIT, &CWinApp::OnAppExit),
+};
+
+const CommandTable* CWinApp::GetCommandTable() const {
+    static const CommandTable table{kCommands, nullptr};
+    return &table;
+}
+
+CWinApp::CWinApp(LPCSTR appName) {
+    if (appName) {
+        m_strAppName = appName;
+        m_pszAppName = m_strAppName.c_str();
+    }
+    g_app = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_app == this) g_app = nullptr;
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+int CWinApp::ExitInstance() { return 0; }
+
+int CWinApp::Run() {
+    if (!m_pszAppName) {
+        AfxLoadString(AFX_IDS_APP_TITLE, m_strAppName);
+        m_pszAppName = m_strAppName.c_str();
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QString::fromStdString(m_strAppName));
+    if (!InitInstance()) return ExitInstance();
+    QApplication::exec();
+    return ExitInstance();
+}
+
+void CWinApp::AddDocTemplate(CDocTemplate* docTemplate) { m_templates.emplace_back(docTemplate); }
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& info) {
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const std::string arg = args[i].toStdString();
+        const bool flag = !arg.empty() && (arg[0] == '-' || arg[0] == '/');
+        info.ParseParam(flag ? arg.c_str() + 1 : arg.c_str(), flag, i + 1 == args.size());
+    }
+}
+
+BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& info) {
+    switch (info.m_nShellCommand) {
+    case CCommandLineInfo::FileNew:
+        OnFileNew();
+        break;
+    case CCommandLineInfo::FileOpen:
+        if (!OpenDocumentFile(info.m_strFileName.c_str())) return FALSE;
+        break;
+    default:
+        return TRUE;
+    }
+    return m_pMainWnd != nullptr;
+}
+
+CDocument* CWinApp::OpenDocumentFile(LPCSTR pathName) {
+    if (m_templates.empty()) return nullptr;
+    return m_templates.front()->OpenDocumentFile(pathName);
+}
+
+void CWinApp::CloseAllDocuments() {
+    for (auto& t : m_templates) t->CloseAllDocuments();
+}
+
+void CWinApp::OnFileNew() {
+    if (!m_templates.empty()) m_templates.front()->OpenDocumentFile(nullptr);
+}
+
+void CWinApp::OnFileOpen() {
+    const std::string name = AfxPromptFileName(true, "");
+    if (!name.empty()) OpenDocumentFile(name.c_str());
+}
+
+void CWinApp::OnFilePrintSetup() {
+    static QPrinter* printer = new QPrinter;  // the application's printer settings
+    QPrintDialog dialog(printer, QApplication::activeWindow());
+    dialog.setWindowTitle("Print Setup");
+    dialog.exec();
+}
+
+void CWinApp::OnAppExit() {
+    if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
+        frame->SendMessage(WM_CLOSE);
+        return;
+    }
+    QCoreApplication::quit();
+}
+
+void CCommandLineInfo::ParseParam(const char* param, bool flag, bool) {
+    if (flag || !param) return;
+    if (m_strFileName.empty()) {
+        m_strFileName = param;
+        m_nShellCommand = FileOpen;
+    }
+}
+
+}  // namespace win
