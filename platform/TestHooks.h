@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/WinKernel.h"
+#include "platform/WinSock.h"
 
 namespace win::testing {
 
@@ -19,5 +20,30 @@ void SetVersionOverride(const OSVERSIONINFOA* answer);
 /// system resolver is asked; a hook may block to stand for a slow name service.
 /// Null removes the hook.
 void SetResolverHook(std::function<void(unsigned long address)> hook);
+
+/// Counters of capture sockets, for benchmarks and loss tests.
+struct CaptureStatistics {
+    unsigned long long kernelPackets = 0;  ///< datagrams the kernel matched, dropped ones included
+    unsigned long long kernelDrops = 0;    ///< datagrams the kernel dropped (ring or queue full)
+    unsigned long long received = 0;       ///< datagrams handed out by recv
+    bool ring = false;                     ///< a memory-mapped receive ring is in use
+};
+/// The counters of one open capture socket; false for an unknown handle.
+bool GetCaptureStatistics(SOCKET s, CaptureStatistics* statistics);
+/// The sums over every capture socket of the process since the last reset,
+/// closed ones included (ring is true if any socket used a ring).
+CaptureStatistics GetTotalCaptureStatistics();
+void ResetTotalCaptureStatistics();
+
+/// How SIO_RCVALL sets up the receive path of later capture sockets.
+struct CaptureRingOptions {
+    bool enabled = true;              ///< false: a plain socket with a large receive buffer
+    unsigned blockSize = 1u << 20;    ///< bytes per ring block (a multiple of the page size)
+    unsigned blockCount = 32;         ///< blocks in the ring
+    unsigned blockTimeoutMs = 2;      ///< a block that holds datagrams is handed over after this at the latest
+};
+/// Replaces the options; null restores the defaults.
+void SetCaptureRingOptions(const CaptureRingOptions* options);
+CaptureRingOptions GetCaptureRingOptions();
 
 }  // namespace win::testing

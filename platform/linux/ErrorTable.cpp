@@ -4,6 +4,10 @@
 #include "platform/WinSock.h"
 #include "platform/linux/Internal.h"
 
+// After the layer's headers: netdb.h defines macros (INADDR_NONE, htons) that
+// would rewrite the layer's declarations.
+#include <netdb.h>
+
 namespace win::detail {
 
 namespace {
@@ -44,6 +48,23 @@ constexpr ErrorMapping kErrors[] = {
     {ENOSPC, WSAENOBUFS, ERROR_CANTWRITE},
     {EDQUOT, WSAENOBUFS, ERROR_CANTWRITE},
     {EIO, WSAENETDOWN, ERROR_CANTWRITE},
+    {ENETUNREACH, WSAENETDOWN, ERROR_INVALID_PARAMETER},
+};
+
+// Results of getnameinfo and getaddrinfo.
+struct ResolverMapping {
+    int result;
+    int wsaError;
+};
+
+constexpr ResolverMapping kResolverErrors[] = {
+    {EAI_NONAME, WSAHOST_NOT_FOUND},
+    {EAI_AGAIN, WSATRY_AGAIN},
+    {EAI_FAIL, WSANO_RECOVERY},
+    {EAI_FAMILY, WSAEAFNOSUPPORT},
+    {EAI_MEMORY, WSAENOBUFS},
+    {EAI_OVERFLOW, WSAEFAULT},
+    {EAI_NODATA, WSANO_DATA},
 };
 
 const ErrorMapping* Find(int error) {
@@ -57,6 +78,14 @@ const ErrorMapping* Find(int error) {
 int WsaErrorFromErrno(int error) {
     const ErrorMapping* mapping = Find(error);
     return mapping ? mapping->wsaError : WSAEINVAL;
+}
+
+int WsaErrorFromResolver(int result) {
+    if (result == EAI_SYSTEM) return WsaErrorFromErrno(errno);
+    for (const ResolverMapping& mapping : kResolverErrors) {
+        if (mapping.result == result) return mapping.wsaError;
+    }
+    return WSANO_RECOVERY;
 }
 
 DWORD Win32ErrorFromErrno(int error) {

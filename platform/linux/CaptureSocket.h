@@ -1,0 +1,93 @@
+// The object behind a capture SOCKET: an AF_PACKET datagram-mode socket for
+// IPv4 with its receive ring, its binding to one interface, and its network
+// event selection with the watcher thread that signals the selected event.
+// Nothing outside platform/linux/ includes this file.
+//
+// Locking: m_mutex guards every field below it, the ring included; recv,
+// WSAEnumNetworkEvents and the watcher take it for their whole step, so a
+// recorded event and the set or reset of the selected event are one atomic
+// step. m_controlMutex serialises starting and stopping the watcher.
+//
+// The watcher thread exists from WSAEventSelect with a non-zero mask until the
+// next WSAEventSelect or Close. It waits in poll() for the socket (only while
+// FD_READ is wanted and not yet recorded) and for its wake-up eventfd. Close
+// sets m_closed under m_mutex, wakes the watcher and joins it; after Close
+// returns nothing touches the selected event again.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "platform/TestHooks.h"
+#include "platform/WinSock.h"
+#include "platform/linux/Internal.h"
+#include "platform/linux/PacketRing.h"
+
+namespace win::detail {
+
+class CaptureSocket {
+public:
+    /// Takes ownership of fd, an unbound AF_PACKET/SOCK_DGRAM socket with protocol 0.
+    explicit CaptureSocket(int fd);
+    ~CaptureSocket();
+    CaptureSocket(const CaptureSocket&) = delete;
+    CaptureSocket& operator=(const CaptureSocket&) = delete;
+    /// False when the helper descriptors could not be created.
+    bool IsValid() const;
+
+    // Each call returns 0 or the Winsock error code.
+    int Bind(const InterfaceInfo& owner);
+    int SetReceiveAll(bool on);
+    /// One datagram into buffer (truncated to length); *count gets its size.
+    int Receive(char* buffer, int length, int* count);
+    int EventSelect(HANDLE event, long networkEvents);
+    int EnumNetworkEvents(HANDLE event, WSANETWORKEVENTS* events);
+    /// Stops delivery and the watcher; idempotent. The descriptor is closed
+    /// when the last reference (a call still in progress) lets go.
+    void Close();
+
+    win::testing::CaptureStatistics Statistics();
+
+private:
+    long TakeLocked(char* buffer, std::size_t length);
+    bool HasDataLocked();
+    void RearmLocked();
+    void PostLocked(long events);
+    void MarkFailedLocked(int wsaError);
+    void CheckSocketErrorLocked();
+    void ReadKernelCountersLocked();
+    void StopWatcher();
+    void Watch();
+    void Wake(int eventFd);
+
+    const int m_fd;
+    const int m_wakeFd;   // wakes the watcher: FD_READ wanted again, or stop
+    const int m_closeFd;  // readable once closed; wakes a blocked recv
+    std::mutex m_controlMutex;
+    std::thread m_watcher;
+
+    std::mutex m_mutex;
+    InterfaceInfo m_interface;     // index 0 while unbound
+    bool m_receiving = false;      // SIO_RCVALL on
+    bool m_closed = false;
+    bool m_failed = false;         // interface gone or socket error: no more datagrams
+    int m_failError = 0;
+    PacketRing m_ring;
+    bool m_usesRing = false;
+    bool m_receivePathReady = false;
+    bool m_nonBlocking = false;    // set by WSAEventSelect, as on Windows
+    HANDLE m_event = nullptr;
+    long m_selected = 0;           // the selected FD_ bits
+    long m_pending = 0;            // recorded, not yet reported
+    int m_closeError = 0;          // iErrorCode[FD_CLOSE_BIT]
+    bool m_readRecorded = false;   // FD_READ recorded and no recv since: wait for recv
+    bool m_stopWatcher = false;
+    win::testing::CaptureStatistics m_counters;
+};
+
+/// Adds counts of a socket to the process totals (CaptureStatistics.cpp).
+void AddToCaptureTotals(unsigned long long kernelPackets, unsigned long long kernelDrops,
+                        unsigned long long received, bool ring);
+
+}  // namespace win::detail

@@ -1,0 +1,100 @@
+// socket, bind, closesocket, recv and WSAIoctl: argument checks and handle
+// look-up in front of the capture socket object. Only the raw IPv4 capture
+// socket exists; other kinds of socket fail with the Winsock code for an
+// unsupported family, type or protocol.
+#include <cstring>
+
+#include "platform/WinSock.h"
+#include "platform/linux/CaptureSocket.h"
+#include "platform/linux/Internal.h"
+
+// System headers after the layer's own (see AddressList.cpp).
+#include <sys/socket.h>
+#include <cerrno>
+
+namespace win {
+
+namespace {
+using detail::FailWith;
+
+int Result(int wsaError) { return wsaError == 0 ? 0 : FailWith(wsaError); }
+
+SOCKET NoSocket(int wsaError) {
+    WSASetLastError(wsaError);
+    return INVALID_SOCKET;
+}
+}  // namespace
+
+SOCKET socket(int family, int type, int protocol) {
+    if (!detail::IsWinsockStarted()) return NoSocket(WSANOTINITIALISED);
+    if (family != AF_INET) return NoSocket(WSAEAFNOSUPPORT);
+    if (type != SOCK_RAW) return NoSocket(WSAESOCKTNOSUPPORT);
+    if (protocol != IPPROTO_IP) return NoSocket(WSAEPROTONOSUPPORT);
+
+    // Datagram mode delivers from the network header on, without the link
+    // header. Protocol 0: nothing is delivered until SIO_RCVALL names one.
+    int fd = ::socket(AF_PACKET, ::SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return NoSocket(detail::WsaErrorFromErrno(errno));
+    auto object = std::make_shared<detail::CaptureSocket>(fd);
+    if (!object->IsValid()) return NoSocket(WSAEMFILE);
+    return detail::RegisterSocket(std::move(object));
+}
+
+int bind(SOCKET s, const sockaddr* name, int nameLength) {
+    std::shared_ptr<detail::CaptureSocket> socket = detail::LookupSocket(s);
+    if (socket == nullptr) return SOCKET_ERROR;
+    if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr_in))) return FailWith(WSAEFAULT);
+    sockaddr_in address;
+    std::memcpy(&address, name, sizeof address);
+    if (address.sin_family != AF_INET) return FailWith(WSAEAFNOSUPPORT);
+
+    detail::InterfaceInfo owner;
+    if (int error = detail::FindInterfaceByAddress(address.sin_addr.s_addr, &owner))
+        return FailWith(detail::WsaErrorFromErrno(error));
+    if (owner.index == 0) return FailWith(WSAEADDRNOTAVAIL);
+    return Result(socket->Bind(owner));
+}
+
+int closesocket(SOCKET s) {
+    if (!detail::IsWinsockStarted()) return FailWith(WSANOTINITIALISED);
+    std::shared_ptr<detail::CaptureSocket> socket = detail::RemoveSocket(s);
+    if (socket == nullptr) return FailWith(WSAENOTSOCK);
+    socket->Close();
+    return 0;
+}
+
+int recv(SOCKET s, char* buffer, int length, int flags) {
+    std::shared_ptr<detail::CaptureSocket> socket = detail::LookupSocket(s);
+    if (socket == nullptr) return SOCKET_ERROR;
+    // Peeking and out-of-band data have no meaning on a capture socket.
+    if (flags != 0) return FailWith(WSAEOPNOTSUPP);
+    int count = 0;
+    if (int error = socket->Receive(buffer, length, &count)) return FailWith(error);
+    return count;
+}
+
+int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOID outBuffer, DWORD outLength,
+             LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
+    std::shared_ptr<detail::CaptureSocket> socket = detail::LookupSocket(s);
+    if (socket == nullptr) return SOCKET_ERROR;
+    // Only the synchronous form is offered.
+    if (overlapped != nullptr || completion != nullptr) return FailWith(WSAEOPNOTSUPP);
+    if (bytesReturned == nullptr) return FailWith(WSAEFAULT);
+    *bytesReturned = 0;
+
+    switch (controlCode) {
+    case SIO_RCVALL: {
+        if (inBuffer == nullptr || inLength < sizeof(unsigned int)) return FailWith(WSAEINVAL);
+        unsigned int mode;
+        std::memcpy(&mode, inBuffer, sizeof mode);
+        if (mode != RCVALL_ON && mode != RCVALL_OFF) return FailWith(WSAEINVAL);
+        return Result(socket->SetReceiveAll(mode == RCVALL_ON));
+    }
+    case SIO_ADDRESS_LIST_QUERY:
+        return Result(detail::QueryAddressList(outBuffer, outLength, bytesReturned));
+    default:
+        return FailWith(WSAEINVAL);
+    }
+}
+
+}  // namespace win
