@@ -1,0 +1,283 @@
+// The capture engine's socket handling, network-event handler, queue and
+// shutdown. Choices the engine makes beyond the plain receive loop:
+// - A failed WSAEnumNetworkEvents (the socket has been closed) resets the
+//   network event, so that the permanent wait does not fire again at once and
+//   run without end while no socket is open.
+// - A record that cannot be allocated drops that one datagram: it is received
+//   into a small scratch buffer (the receive truncates) and discarded, and
+//   capture goes on.
+// - Destruction closes a capture socket that is still open, right after the
+//   wait is unregistered: from then on no handler run can be using the socket,
+//   so closing cannot race a receive; closing before would leave runs in
+//   progress calling recv on a socket being closed.
+// - Destruction releases the consumers and waits until none is inside
+//   WaitForPacket or PopPacket before the queue is drained and the lock deleted.
+#include "capture/CaptureEngine.h"
+
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+#include "packet/IPPacket.h"
+
+using namespace win;
+
+namespace {
+
+// Runs on a thread-pool thread each time the network event is signalled.
+void NetworkEventCallback(PVOID context, BOOL /*timerOrWaitFired*/)
+{
+    static_cast<CaptureEngine*>(context)->OnNetworkEvent();
+}
+
+[[noreturn]] void ThrowFormatted(const char* format, int first, int second = 0)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, format, first, second);
+    throw std::runtime_error(text);
+}
+
+}  // namespace
+
+CaptureEngine::CaptureEngine()
+    : m_socket(INVALID_SOCKET),
+      m_hWait(nullptr),
+      m_hNetEvent(nullptr),
+      m_hPacketEvent(nullptr),
+      m_hShutdownEvent(nullptr),
+      m_bReleased(false),
+      m_nConsumersInside(0)
+{
+    InitializeCriticalSection(&m_csQueue);
+    m_hNetEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_hPacketEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_hShutdownEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Permanent: fires on every signal of the network event until unregistered.
+    // Nothing signals it before OpenCapture binds it to a socket.
+    if (m_hNetEvent) {
+        RegisterWaitForSingleObject(&m_hWait, m_hNetEvent, NetworkEventCallback, this, INFINITE, WT_EXECUTEDEFAULT);
+    }
+}
+
+CaptureEngine::~CaptureEngine()
+{
+    if (m_hWait) {
+        UnregisterWaitEx(m_hWait, INVALID_HANDLE_VALUE);
+        m_hWait = nullptr;
+    }
+    CloseCapture();
+    ReleaseConsumers();
+
+    EnterCriticalSection(&m_csQueue);
+    while (!m_packets.empty()) {
+        delete m_packets.front();
+        m_packets.pop_front();
+    }
+    LeaveCriticalSection(&m_csQueue);
+    DeleteCriticalSection(&m_csQueue);
+
+    for (HANDLE event : {m_hNetEvent, m_hPacketEvent, m_hShutdownEvent}) {
+        if (event) {
+            CloseHandle(event);
+        }
+    }
+}
+
+void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
+{
+    SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+    if (s == INVALID_SOCKET) {
+        throw std::runtime_error("Failed to create socket for enumerating interfaces");
+    }
+
+    alignas(SOCKET_ADDRESS_LIST) char buffer[2048];
+    DWORD bytesReturned = 0;
+    if (WSAIoctl(s, SIO_ADDRESS_LIST_QUERY, nullptr, 0, buffer, sizeof buffer, &bytesReturned, nullptr, nullptr) ==
+        SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        closesocket(s);
+        ThrowFormatted("WSAIoctl(SIO_ADDRESS_LIST_QUERY) failed: %d\n", error);
+    }
+
+    const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(buffer);
+    std::vector<std::string> found;
+    for (int i = 0; i < list->iAddressCount; ++i) {
+        const auto* address = reinterpret_cast<const sockaddr_in*>(list->Address[i].lpSockaddr);
+        found.emplace_back(inet_ntoa(address->sin_addr));
+    }
+    closesocket(s);
+    interfaces.insert(interfaces.end(), found.begin(), found.end());
+}
+
+void CaptureEngine::OpenCapture()
+{
+    CloseCapture();
+
+    const SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+    if (s == INVALID_SOCKET) {
+        throw std::runtime_error("Couldn't create capture socket");
+    }
+    m_socket.store(s);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(0);
+    address.sin_addr.s_addr = inet_addr(m_sAdapter.c_str());
+    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+        ThrowFormatted("bind() failed: %d\n", WSAGetLastError());
+    }
+
+    unsigned int on = RCVALL_ON;
+    DWORD bytesReturned = 0;
+    if (WSAIoctl(s, SIO_RCVALL, &on, sizeof on, nullptr, 0, &bytesReturned, nullptr, nullptr) == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        ThrowFormatted("WSAIotcl(%d) failed; %d\n", static_cast<int>(SIO_RCVALL), error);
+    }
+
+    // From here on the socket is non-blocking and the network event fires.
+    if (WSAEventSelect(s, m_hNetEvent, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+        throw std::runtime_error("WSAEventSelect failed");
+    }
+}
+
+void CaptureEngine::CloseCapture()
+{
+    const SOCKET s = m_socket.exchange(INVALID_SOCKET);
+    if (s != INVALID_SOCKET) {
+        closesocket(s);
+    }
+}
+
+void CaptureEngine::CloseSocketIfCurrent(SOCKET s)
+{
+    // FD_CLOSE of a socket that the UI thread has meanwhile replaced must not
+    // close the new one.
+    SOCKET expected = s;
+    if (m_socket.compare_exchange_strong(expected, INVALID_SOCKET)) {
+        closesocket(s);
+    }
+}
+
+bool CaptureEngine::IsCapturing() const
+{
+    return m_socket.load() != INVALID_SOCKET;
+}
+
+void CaptureEngine::OnNetworkEvent()
+{
+    const SOCKET s = m_socket.load();
+    WSANETWORKEVENTS events{};
+    if (WSAEnumNetworkEvents(s, m_hNetEvent, &events) == SOCKET_ERROR) {
+        // The socket is gone and the event still set: reset it, or the wait
+        // fires again at once, without end. A socket opened meanwhile may have
+        // set the event for its own datagrams; signal again for it then.
+        ResetEvent(m_hNetEvent);
+        const SOCKET current = m_socket.load();
+        if (current != INVALID_SOCKET && current != s) {
+            SetEvent(m_hNetEvent);
+        }
+        return;
+    }
+
+    // Compared as a whole: FD_READ and FD_CLOSE together do nothing.
+    if (events.lNetworkEvents == FD_READ) {
+        ReceiveDatagram(s);
+    } else if (events.lNetworkEvents == FD_CLOSE) {
+        CloseSocketIfCurrent(s);
+    }
+}
+
+void CaptureEngine::ReceiveDatagram(SOCKET s)
+{
+    Packet* packet = nullptr;
+    try {
+        packet = new IPPacket;
+    } catch (const std::bad_alloc&) {
+        DiscardDatagram(s);
+        return;
+    }
+
+    const int received = recv(s, reinterpret_cast<char*>(packet->GetData()), packet->GetCapacity(), 0);
+    if (received == SOCKET_ERROR) {
+        delete packet;
+        return;
+    }
+
+    try {
+        packet->SetReceived(received);
+        EnterCriticalSection(&m_csQueue);
+        try {
+            m_packets.push_back(packet);
+        } catch (...) {
+            LeaveCriticalSection(&m_csQueue);
+            throw;
+        }
+        LeaveCriticalSection(&m_csQueue);
+    } catch (const std::bad_alloc&) {
+        delete packet;
+        return;
+    }
+    SetEvent(m_hPacketEvent);
+}
+
+void CaptureEngine::DiscardDatagram(SOCKET s)
+{
+    // The receive truncates to the buffer, so a few bytes take the whole datagram.
+    char scratch[64];
+    recv(s, scratch, sizeof scratch, 0);
+}
+
+bool CaptureEngine::EnterConsumer()
+{
+    std::lock_guard<std::mutex> lock(m_mxConsumers);
+    if (m_bReleased.load()) {
+        return false;
+    }
+    ++m_nConsumersInside;
+    return true;
+}
+
+void CaptureEngine::LeaveConsumer()
+{
+    std::lock_guard<std::mutex> lock(m_mxConsumers);
+    if (--m_nConsumersInside == 0) {
+        m_cvConsumers.notify_all();
+    }
+}
+
+bool CaptureEngine::WaitForPacket()
+{
+    if (!EnterConsumer()) {
+        return false;
+    }
+    const HANDLE handles[2] = {m_hPacketEvent, m_hShutdownEvent};
+    const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    // Once released, a packet signal still pending no longer counts: the
+    // consumer must not go back to the queue of an engine being torn down.
+    const bool signalled = result == WAIT_OBJECT_0 && !m_bReleased.load();
+    LeaveConsumer();
+    return signalled;
+}
+
+Packet* CaptureEngine::PopPacket()
+{
+    const bool admitted = EnterConsumer();
+    EnterCriticalSection(&m_csQueue);
+    Packet* packet = m_packets.front();
+    m_packets.pop_front();
+    LeaveCriticalSection(&m_csQueue);
+    if (admitted) {
+        LeaveConsumer();
+    }
+    return packet;
+}
+
+void CaptureEngine::ReleaseConsumers()
+{
+    std::unique_lock<std::mutex> lock(m_mxConsumers);
+    m_bReleased.store(true);
+    if (m_hShutdownEvent) {
+        SetEvent(m_hShutdownEvent);
+    }
+    m_cvConsumers.wait(lock, [this] { return m_nConsumersInside == 0; });
+}

@@ -1,0 +1,92 @@
+// The capture engine: owns the raw capture socket bound to one local IPv4
+// address, receives every datagram on a thread-pool thread straight into a new
+// IPPacket and queues it; one consumer thread waits on the engine and takes the
+// records out in arrival order. Also lists the local IPv4 interface addresses.
+//
+// Consumer protocol: take m_csQueue; while m_packets is not empty, PopPacket
+// (the lock is re-entered), release the lock and hand the record on; when it is
+// empty release the lock and call WaitForPacket; leave for good when that
+// returns false.
+//
+// Shutdown: ReleaseConsumers (UI thread, any time; the destructor calls it too)
+// makes every WaitForPacket return false from then on and returns once no
+// consumer is inside WaitForPacket or PopPacket. The owner of a consumer thread
+// joins it after ReleaseConsumers and before destroying the engine, since a
+// consumer that already got true may still take m_csQueue.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "packet/Packet.h"
+#include "platform/WinKernel.h"
+#include "platform/WinSock.h"
+
+class CaptureEngine {
+public:
+    CaptureEngine();
+    virtual ~CaptureEngine();
+    CaptureEngine(const CaptureEngine&) = delete;
+    CaptureEngine& operator=(const CaptureEngine&) = delete;
+
+    /// Appends one dotted-decimal address per local IPv4 interface. Throws
+    /// std::runtime_error on failure; the list is then unchanged.
+    void EnumerateInterfaces(std::vector<std::string>& interfaces);
+    /// Opens a capture on m_sAdapter, replacing a capture already open.
+    /// Throws std::runtime_error; after a failure past socket creation the
+    /// failed socket stays open and IsCapturing is true until CloseCapture.
+    void OpenCapture();
+    /// Closes the capture socket, if any. Queued records stay queued.
+    void CloseCapture();
+    bool IsCapturing() const;
+
+    /// Consumer thread: true when a record was signalled; false on shutdown,
+    /// after ReleaseConsumers, or when the wait fails.
+    bool WaitForPacket();
+    /// Consumer thread, holding m_csQueue with m_packets not empty: hands over
+    /// the oldest record.
+    Packet* PopPacket();
+    /// Makes every WaitForPacket return false from now on and waits until no
+    /// consumer is inside WaitForPacket or PopPacket. UI thread; idempotent.
+    void ReleaseConsumers();
+
+    /// Thread-pool threads only, through the registered wait.
+    void OnNetworkEvent();
+
+public:
+    /// Address to capture on, dotted decimal; written by the document before OpenCapture.
+    std::string m_sAdapter;
+
+private:
+    // Atomic because handler runs read it while the UI thread (or an FD_CLOSE
+    // run) replaces it.
+    std::atomic<win::SOCKET> m_socket;
+    win::HANDLE m_hWait;
+    win::HANDLE m_hNetEvent;
+
+public:
+    /// Records received and not yet taken; guarded by m_csQueue.
+    std::deque<Packet*> m_packets;
+    /// Guards m_packets; re-entrant. The consumer takes it around its peek and pop.
+    win::CRITICAL_SECTION m_csQueue;
+
+private:
+    win::HANDLE m_hPacketEvent;
+    win::HANDLE m_hShutdownEvent;
+
+    void ReceiveDatagram(win::SOCKET s);
+    void DiscardDatagram(win::SOCKET s);
+    void CloseSocketIfCurrent(win::SOCKET s);
+    bool EnterConsumer();
+    void LeaveConsumer();
+
+    // Consumers inside WaitForPacket or PopPacket, for ReleaseConsumers.
+    std::atomic<bool> m_bReleased;
+    std::mutex m_mxConsumers;
+    std::condition_variable m_cvConsumers;
+    int m_nConsumersInside;
+};
