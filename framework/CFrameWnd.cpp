@@ -154,7 +154,8 @@ void CFrameWnd::BuildMenu(UINT id) {
         if (item.flags & MF_POPUP) {
             QMenu* popup = open.empty() ? bar->addMenu(text) : open.back()->addMenu(text);
             QObject::connect(popup, &QMenu::aboutToShow, window, [this, popup]() {
-                std::vector<QAction*> actions(popup->actions().begin(), popup->actions().end());
+                const QList<QAction*> list = popup->actions();
+                std::vector<QAction*> actions(list.begin(), list.end());
                 UpdateMenuActions(actions);
             });
             QObject::connect(popup, &QMenu::aboutToHide, window, [this]() { SetMessageText(0U); });
@@ -241,7 +242,8 @@ void CFrameWnd::OnIdleUpdateCmdUI() {
     for (CControlBar* bar : m_bars) {
         auto* toolbar = qobject_cast<QToolBar*>(bar->GetWidget());
         if (!toolbar) continue;
-        std::vector<QAction*> actions(toolbar->actions().begin(), toolbar->actions().end());
+        const QList<QAction*> list = toolbar->actions();
+        std::vector<QAction*> actions(list.begin(), list.end());
         UpdateMenuActions(actions);
     }
     if (CStatusBar* status = GetStatusBar()) status->UpdateIndicators();
