@@ -1,0 +1,79 @@
+// OutputDebugStringA: the text arrives on standard error byte for byte, and
+// lines of several threads do not interleave.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/WinKernel.h"
+
+using namespace win;
+
+namespace {
+
+/// Sends standard error to a file for the life of the object.
+class CapturedStderr {
+public:
+    CapturedStderr() : m_path("/tmp/qv-stderr-" + std::to_string(getpid())) {
+        m_saved = dup(STDERR_FILENO);
+        const int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    ~CapturedStderr() { unlink(m_path.c_str()); }
+    std::string Finish() {
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        std::ifstream in(m_path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    std::string m_path;
+    int m_saved;
+};
+
+TEST(DebugOutputTest, TextIsWrittenUnchanged) {
+    CapturedStderr captured;
+    OutputDebugStringA("Opened reg key\n");
+    OutputDebugStringA("szTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n");
+    OutputDebugStringA("%d %s \t\xe9\xff no newline");
+    OutputDebugStringA("");
+    OutputDebugStringA(nullptr);
+    EXPECT_EQ(captured.Finish(),
+              "Opened reg key\nszTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n%d %s \t\xe9\xff no newline");
+}
+
+TEST(DebugOutputTest, LinesFromSeveralThreadsStayWhole) {
+    constexpr int kThreads = 4;
+    constexpr int kLines = 300;
+    CapturedStderr captured;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            const std::string line = "thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)) + "\n";
+            for (int i = 0; i < kLines; ++i) OutputDebugStringA(line.c_str());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::istringstream lines(captured.Finish());
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        ASSERT_EQ(line.size(), 109u) << line;
+        const int t = line[7] - '0';
+        EXPECT_EQ(line, "thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)));
+    }
+    EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace
