@@ -1,0 +1,104 @@
+// The packet list view: the main window's only view, a report-mode list with
+// one row per captured IPv4 datagram, newest at the bottom. Its consumer thread
+// takes the records out of the document's engine, decodes them and appends
+// their rows; a row owns its record until Clear or the window's destruction.
+// It carries Clear and Resolve IP Addresses, opens the detail window on a
+// double-click and keeps it in step with clicked rows, and hands printing to
+// the framework (blank pages).
+//
+// Threads. The UI thread runs every handler and DeleteAllPackets. The consumer
+// thread (one per view, started at the first initial update) runs
+// ConsumePackets and AddPacketRow; it reaches the list only through the list
+// control's cross-thread row operations, which never wait for the UI thread.
+// Resolver threads (one per Resolve IP Addresses) run one pass each and reach
+// the list only through the view's ResolverLink.
+//
+// Shutdown (OnDestroy, UI thread): the resolver link is closed, so passes stop
+// touching the list (a pass blocked in a lookup is not waited for); the
+// consumer is told to stop, the engine's consumers are released through the
+// document and the consumer thread is joined, which cannot deadlock because
+// the consumer never waits for the UI thread; then every record is deleted.
+// Records still queued in the engine stay there and are freed with it.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "framework/CListView.h"
+#include "platform/WinKernel.h"
+#include "ui/CPacketWnd.h"
+
+class CCorvelDoc;
+class Packet;
+class ResolverLink;
+
+class CCorvelView : public win::CListView {
+public:
+    /// Capacity of the host-name buffer of a lookup, terminator included.
+    static constexpr int kNameSize = 256;
+
+    CCorvelView();
+    ~CCorvelView() override;
+
+    static const win::CRuntimeClass classCCorvelView;
+    const win::CRuntimeClass* GetRuntimeClass() const override { return &classCCorvelView; }
+
+    CCorvelDoc* GetDocument() const;
+
+    /// Starts the consumer thread, once per view: a repeated initial update
+    /// (File New, File Open) finds it running and starts none.
+    void OnInitialUpdate() override;
+    void OnDraw(win::CDC* dc) override;
+
+    /// Consumer thread: decodes one record and appends its row, which then owns
+    /// it. A record that no row can take is deleted.
+    void AddPacketRow(Packet* packet);
+    /// UI thread: deletes every row's record, then removes the rows.
+    void DeleteAllPackets();
+    /// Consumer thread: the consumer loop; returns when the engine releases its
+    /// consumers or the view stops.
+    void ConsumePackets();
+
+    /// Looks up the host name of an IPv4 address (host order, first octet most
+    /// significant). On success writes it, cut to size - 1 characters and
+    /// terminated, into name and returns true.
+    static bool ResolveAddress(win::DWORD address, char* name, int size = kNameSize);
+    /// Resolver thread: one pass over the rows present when it starts, through the link.
+    static void ResolveAllAddresses(ResolverLink& link);
+
+    static win::DWORD ConsumerThreadProc(win::LPVOID param);
+    /// param: a heap-allocated std::shared_ptr<ResolverLink>, which the thread deletes.
+    static win::DWORD ResolverThreadProc(win::LPVOID param);
+
+    void OnCaptureClear();
+    void OnCaptureResolveAddresses();
+    void OnUpdateCaptureResolveAddresses(win::CCmdUI* pCmdUI);
+    void OnDblClick(win::NMHDR* pNMHDR, win::LRESULT* pResult);
+    void OnClick(win::NMHDR* pNMHDR, win::LRESULT* pResult);
+
+    const win::CommandTable* GetCommandTable() const override;
+
+    /// The detail window.
+    CPacketWnd m_wndPacket;
+    /// The resolver thread started last (closed when replaced and at destruction, never waited on).
+    win::HANDLE m_hResolverThread;
+    /// The consumer thread (joined and closed in OnDestroy).
+    win::HANDLE m_hConsumerThread;
+
+protected:
+    win::BOOL PreCreateWindow(win::CREATESTRUCT& cs) override;
+    int OnCreate(win::LPCREATESTRUCT cs) override;
+    void OnDestroy() override;
+    win::BOOL OnPreparePrinting(win::CPrintInfo* pInfo) override;
+    void OnBeginPrinting(win::CDC* pDC, win::CPrintInfo* pInfo) override;
+    void OnEndPrinting(win::CDC* pDC, win::CPrintInfo* pInfo) override;
+
+private:
+    static const win::CommandEntry kCommands[];
+
+    // Set by OnDestroy before the consumer is released: the consumer pops no
+    // further record and ends.
+    std::atomic<bool> m_bStopping;
+    // Shared with every resolution pass; created at window creation.
+    std::shared_ptr<ResolverLink> m_pResolverLink;
+};
