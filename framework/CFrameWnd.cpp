@@ -336,9 +336,9 @@ void CFrameWnd::OnClose() {
     CWinApp* app = AfxGetApp();
     const bool isMain = app && app->m_pMainWnd == this;
     if (isMain) {
-        // Destroys this frame with its view and deletes the document.
+        // Destroys this frame (which deletes itself) with its view, then
+        // deletes the document; no member may be touched afterwards.
         app->CloseAllDocuments();
-        if (m_hWnd) DestroyWindow();
         app->m_pMainWnd = nullptr;
         QCoreApplication::quit();
         return;

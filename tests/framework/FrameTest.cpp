@@ -46,6 +46,8 @@ public:
     static inline int newCount = 0;
     static inline int instances = 0;
     TestDoc() { ++instances; }
+    ~TestDoc() override { ++deleted; }
+    static inline int deleted = 0;
 
 private:
     void OnDoc() { g_calls.push_back("doc:doc"); }
@@ -356,6 +358,19 @@ TEST_F(FrameTest, PrintPreviewProducesBlankPages) {
     frame->ExecuteCommand(57609);
     win::testing::SetPrintPreviewSink(nullptr);
     EXPECT_EQ(pages, 1);
+}
+
+TEST_F(FrameTest, CloseBoxDestroysFrameAndViewThenDeletesDocument) {
+    const int deletedBefore = TestDoc::deleted;
+    CView* view = frame->GetActiveView();
+    HWND viewWindow = view->m_hWnd;
+    HWND frameWindow = frame->m_hWnd;
+    window->close();
+    qvtest::PumpEvents(5);
+    EXPECT_FALSE(IsWindow(viewWindow));
+    EXPECT_FALSE(IsWindow(frameWindow));
+    EXPECT_EQ(TestDoc::deleted, deletedBefore + 1);
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
 }
 
 TEST(FrameCreation, FailingToolbarOrStatusBarFailsNew) {
