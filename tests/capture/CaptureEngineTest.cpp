@@ -384,6 +384,49 @@ TEST_F(CaptureEngineTest, ShutdownWithRecordsQueuedAndAConsumerBlocked)
     EXPECT_FALSE(result);
 }
 
+TEST_F(CaptureEngineTest, UdpOnAVethInAPrivateNamespace)
+{
+    REQUIRE_ROOT();
+    constexpr int kCount = 30;
+    constexpr unsigned short kPort = 40999;
+    std::vector<int> seen;
+    std::string source, dest, protocol;
+    const bool ran = RunInVethNamespace([&] {
+        CaptureEngine engine;
+        engine.m_sAdapter = "10.200.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        const unsigned short sender = SendThroughVeth(kPort, kCount);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline) {
+            seen.clear();
+            for (IPPacket* packet : consumer.Records()) {
+                if (packet->GetProtocol(nullptr) == 17 && packet->GetDestPort() == kPort &&
+                    packet->GetSourcePort() == sender && packet->GetReceived() > 28) {
+                    seen.push_back(packet->GetData()[28]);
+                    char text[32];
+                    packet->GetSourceAddress(text);
+                    source = text;
+                    packet->GetDestAddress(text);
+                    dest = text;
+                    packet->GetProtocol(text);
+                    protocol = text;
+                }
+            }
+            if (seen.size() >= kCount) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        engine.CloseCapture();
+        consumer.Stop();
+    });
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) EXPECT_EQ(seen[i], i);
+    EXPECT_EQ(source, "10.200.0.1");
+    EXPECT_EQ(dest, "10.200.0.9");
+    EXPECT_EQ(protocol, "UDP");
+}
+
 TEST_F(CaptureEngineTest, ReleasedBeforeAnyCapture)
 {
     CaptureEngine engine;

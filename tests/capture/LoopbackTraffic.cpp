@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sched.h>
+
+#include <cstdlib>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -101,4 +105,41 @@ void TcpExchange::Run()
         ::close(server);
     }
     ::close(client);
+}
+
+bool RunInVethNamespace(const std::function<void()>& body)
+{
+    bool ready = false;
+    std::thread([&] {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            return;
+        }
+        ready = std::system("ip link set lo up && ip link add qv0 type veth peer name qv1 && "
+                            "ip addr add 10.200.0.1/24 dev qv0 && ip link set qv0 up && ip link set qv1 up && "
+                            "ip neigh add 10.200.0.9 lladdr 02:00:00:00:00:09 dev qv0 nud permanent") == 0;
+        if (ready) {
+            body();
+        }
+    }).join();
+    return ready;
+}
+
+unsigned short SendThroughVeth(unsigned short port, int count)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = ::inet_addr("10.200.0.1");
+    ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = ::inet_addr("10.200.0.9");
+    for (int i = 0; i < count; ++i) {
+        std::vector<char> payload(static_cast<std::size_t>(i + 1), static_cast<char>(i));
+        ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    const unsigned short sender = BoundPort(fd);
+    ::close(fd);
+    return sender;
 }

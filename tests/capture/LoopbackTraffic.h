@@ -45,3 +45,13 @@ private:
     int m_listener;
     unsigned short m_wPort = 0;
 };
+
+/// Runs body on a new thread in a network namespace of its own (the calling
+/// thread and the process keep theirs) holding a veth pair qv0/qv1 with
+/// 10.200.0.1/24 on qv0 and a static neighbour 10.200.0.9 behind it, so that
+/// datagrams to 10.200.0.9 leave through qv0. Returns false when it cannot be set up.
+bool RunInVethNamespace(const std::function<void()>& body);
+
+/// Sends count UDP datagrams from 10.200.0.1 to 10.200.0.9:port, datagram i
+/// with i + 1 payload bytes of value i; returns the sender's port.
+unsigned short SendThroughVeth(unsigned short port, int count);
