@@ -22,15 +22,6 @@ namespace {
 constexpr std::uint32_t kA = 0xC0A8010A;
 constexpr std::uint32_t kB = 0x0A000001;
 
-class WinsockSession {
-public:
-    WinsockSession() { WSAStartup(0x0202, &m_data); }
-    ~WinsockSession() { WSACleanup(); }
-
-private:
-    WSADATA m_data{};
-};
-
 #define REQUIRE_CAPTURE()                                                              \
     do {                                                                               \
         std::string reason;                                                            \

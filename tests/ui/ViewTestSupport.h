@@ -17,10 +17,23 @@
 #include "framework/ListModel.h"
 #include "framework/ListTreeView.h"
 #include "packet/IPPacket.h"
+#include "platform/WinSock.h"
 #include "tests/packet/DatagramBuilder.h"
 #include "ui/CCorvelView.h"
 
 namespace viewtest {
+
+/// Windows Sockets started for the object's life (capture and lookups need it).
+class WinsockSession {
+public:
+    WinsockSession() { win::WSAStartup(0x0202, &m_data); }
+    ~WinsockSession() { win::WSACleanup(); }
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+
+private:
+    win::WSADATA m_data{};
+};
 
 /// Deleted records, counted by CountedPacket's destructor.
 inline std::atomic<int> g_deleted{0};
