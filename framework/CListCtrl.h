@@ -168,6 +168,7 @@ protected:
     void StyleChanged(DWORD oldStyle, DWORD newStyle) override;
 
 private:
+    friend class CListView;  // hosts the list's widget in its own window
     void ApplyStyles();
     void SendMouseNotification(UINT code);
     bool OnUiThread() const;
