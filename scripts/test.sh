@@ -4,6 +4,7 @@
 # and view tests under ThreadSanitizer. Capture tests need root (CI runs as root).
 set -eu
 cd "$(dirname "$0")/.."
+root=$(pwd)
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -16,5 +17,5 @@ scripts/build.sh build-asan -DQV_SANITIZE=address -DQV_WITH_BENCH=OFF -DCMAKE_BU
   ctest --output-on-failure -j"$jobs" --timeout 300 -L 'packet|capture|dump')
 
 scripts/build.sh build-tsan -DQV_SANITIZE=thread -DQV_WITH_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp" \
   ctest --output-on-failure -j"$jobs" --timeout 600 -L 'capture|view')
