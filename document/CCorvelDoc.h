@@ -35,8 +35,9 @@ public:
     /// Consumer thread, holding m_engine.m_csQueue over a non-empty queue: the oldest packet, now the caller's.
     Packet* PopPacket();
     /// UI thread: makes every WaitForPacket return false from now on, also the ones
-    /// blocked now, so that consumer threads end; the view calls it before it joins
-    /// its consumer. Calling it again, or destroying the document, is harmless.
+    /// blocked now, and returns once no consumer is inside WaitForPacket or PopPacket.
+    /// The view calls it, then joins its consumer thread. Calling it again, or
+    /// destroying the document afterwards, is harmless.
     void ReleaseConsumers();
 
     void OnCaptureStart();
