@@ -6,6 +6,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -18,7 +20,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 namespace testsupport {
@@ -41,14 +42,20 @@ bool ReadByte(int fd, char expected) {
     return read(fd, &value, 1) == 1 && value == expected;
 }
 
-bool WaitOperstateUp(const std::string& name) {
-    for (int i = 0; i < 400; ++i) {
-        std::ifstream state("/sys/class/net/" + name + "/operstate");
-        std::string text;
-        if (state >> text && text == "up") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// Waits until the link has carrier. (/sys shows the namespace that mounted
+// it, not ours, so ask the kernel through the interface flags.)
+bool WaitRunning(const std::string& name) {
+    int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    bool running = false;
+    for (int i = 0; i < 400 && !running; ++i) {
+        ifreq request{};
+        std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
+        running = ioctl(probe, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_RUNNING) != 0;
+        if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return false;
+    close(probe);
+    return running;
 }
 
 // Sends every datagram that arrives on the socket back to its sender until the
@@ -153,7 +160,7 @@ ChildOutcome NetNamespace::RunWithVeth(const std::function<void(const Veth&)>& b
                          RunIp({"link", "set", veth.peerName, "netns", std::to_string(peer)}) &&
                          WriteByte(commands[1], 'm') && RunIp({"addr", "add", local, "dev", veth.localName}) &&
                          RunIp({"link", "set", veth.localName, "up"}) && ReadByte(replies[0], 'u') &&
-                         WaitOperstateUp(veth.localName);
+                         WaitRunning(veth.localName);
             close(replies[0]);
             if (!ready) {
                 stopPeer();
