@@ -16,6 +16,10 @@ namespace win::testing {
 /// does the same for a whole process.
 void SetVersionOverride(const OSVERSIONINFOA* answer);
 
+/// Makes every later WSAStartup fail with the given Winsock error (for
+/// example WSASYSNOTREADY) without starting anything; 0 restores it.
+void SetStartupFailure(int error);
+
 /// Called by gethostbyaddr with the address (network byte order) before the
 /// system resolver is asked; a hook may block to stand for a slow name service.
 /// Null removes the hook.

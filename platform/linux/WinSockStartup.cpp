@@ -1,8 +1,10 @@
 // WSAStartup and WSACleanup with their reference count, and the per-thread
 // Winsock error code, which as on Windows is the thread's last-error code.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
+#include "platform/TestHooks.h"
 #include "platform/WinKernel.h"
 #include "platform/WinSock.h"
 #include "platform/linux/CaptureSocket.h"
@@ -15,6 +17,7 @@ constexpr WORD kVersion = 0x0202;  // 2.2: low byte major, high byte minor
 
 std::mutex g_startupMutex;
 int g_startupCount = 0;  // guarded by g_startupMutex
+std::atomic<int> g_startupFailure{0};  // test seam: the error every start-up returns
 }  // namespace
 
 int WSAStartup(WORD versionRequested, LPWSADATA data) {
@@ -23,6 +26,7 @@ int WSAStartup(WORD versionRequested, LPWSADATA data) {
     BYTE minor = versionRequested >> 8;
     if (major < 2 || (major == 2 && minor < 2)) return WSAVERNOTSUPPORTED;
     if (data == nullptr) return WSAEFAULT;
+    if (int failure = g_startupFailure.load()) return failure;
 
     std::memset(data, 0, sizeof *data);
     data->wVersion = kVersion;
@@ -50,6 +54,10 @@ int WSACleanup() {
 int WSAGetLastError() { return static_cast<int>(GetLastError()); }
 
 void WSASetLastError(int error) { SetLastError(static_cast<DWORD>(error)); }
+
+namespace testing {
+void SetStartupFailure(int error) { g_startupFailure.store(error); }
+}  // namespace testing
 
 namespace detail {
 

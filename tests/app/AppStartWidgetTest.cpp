@@ -1,0 +1,193 @@
+// The application object's start and exit hooks, the main frame's bars and the
+// About box, on the offscreen platform with the program's own global object;
+// and the built program ending quietly on an unsupported system.
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "app/CCorvelApp.h"
+#include "app/Resource.h"
+#include "framework/AfxMessageBox.h"
+#include "framework/CControlBar.h"
+#include "framework/CFrameWnd.h"
+#include "framework/CStatusBar.h"
+#include "framework/CToolBar.h"
+#include "platform/TestHooks.h"
+#include "platform/WinRegistry.h"
+#include "tests/support/qt/QtTestHelpers.h"
+
+using namespace win;
+
+namespace {
+
+// A private settings store holding 127.0.0.1 as the default adapter, so that
+// start-up shows no adapter dialog; message boxes are recorded, not shown.
+class AppStart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() /
+                ("quorvane-app-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        std::filesystem::create_directories(m_dir);
+        setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tembrook\\Quorvane", 0, nullptr, 0, KEY_WRITE,
+                                  nullptr, &key, nullptr),
+                  static_cast<LONG>(ERROR_SUCCESS));
+        const char adapter[] = "127.0.0.1";
+        ASSERT_EQ(RegSetValueExA(key, "Default Adapter", 0, REG_SZ, reinterpret_cast<const BYTE*>(adapter),
+                                 sizeof adapter),
+                  static_cast<LONG>(ERROR_SUCCESS));
+        RegCloseKey(key);
+        win::testing::SetMessageBoxRecorder(&m_boxes);
+    }
+    void TearDown() override {
+        theApp.CloseAllDocuments();
+        theApp.m_pMainWnd = nullptr;
+        theApp.ExitInstance();
+        win::testing::SetMessageBoxRecorder(nullptr);
+        win::testing::SetVersionOverride(nullptr);
+        win::testing::SetStartupFailure(0);
+        std::filesystem::remove_all(m_dir);
+    }
+    static void AnswerVersion(DWORD platform, DWORD major, DWORD minor) {
+        OSVERSIONINFOA answer{};
+        answer.dwPlatformId = platform;
+        answer.dwMajorVersion = major;
+        answer.dwMinorVersion = minor;
+        win::testing::SetVersionOverride(&answer);
+    }
+    CFrameWnd* Frame() const { return static_cast<CFrameWnd*>(theApp.m_pMainWnd); }
+
+    std::filesystem::path m_dir;
+    std::vector<std::string> m_boxes;
+};
+
+TEST_F(AppStart, VersionCheckEndsQuietlyBelowNt5AndPassesFromNt5On) {
+    // With socket start-up failing, a version that passes the check is told
+    // apart by the box; one that does not ends before it.
+    struct Case {
+        DWORD platform, major, minor;
+        bool passes;
+    } cases[] = {
+        {VER_PLATFORM_WIN32s, 3, 10, false}, {VER_PLATFORM_WIN32_WINDOWS, 4, 10, false},
+        {VER_PLATFORM_WIN32_WINDOWS, 5, 0, false}, {VER_PLATFORM_WIN32_NT, 4, 0, false},
+        {VER_PLATFORM_WIN32_NT, 5, 0, true}, {VER_PLATFORM_WIN32_NT, 6, 1, true},
+    };
+    win::testing::SetStartupFailure(WSASYSNOTREADY);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.platform) + "." + std::to_string(c.major) + "." + std::to_string(c.minor));
+        m_boxes.clear();
+        AnswerVersion(c.platform, c.major, c.minor);
+        EXPECT_FALSE(theApp.InitInstance());
+        EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+        if (c.passes)
+            EXPECT_EQ(m_boxes, std::vector<std::string>{"WSAStartup() failed"});
+        else
+            EXPECT_TRUE(m_boxes.empty());
+    }
+}
+
+TEST_F(AppStart, BarCreationFailureFailsTheStart) {
+    struct Case {
+        const char* name;
+        void (*fail)();
+    } cases[] = {
+        {"toolbar create", win::testing::FailNextToolBarCreate},
+        {"toolbar load", win::testing::FailNextToolBarLoad},
+        {"status bar create", win::testing::FailNextStatusBarCreate},
+        {"indicators", win::testing::FailNextSetIndicators},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.fail();
+        EXPECT_FALSE(theApp.InitInstance());
+        EXPECT_TRUE(m_boxes.empty());
+        EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+        theApp.ExitInstance();
+    }
+}
+
+TEST_F(AppStart, StartShowsTheMainFrameWithItsBars) {
+    ASSERT_TRUE(theApp.InitInstance());
+    CFrameWnd* frame = Frame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->IsWindowVisible());
+    EXPECT_EQ(frame->GetWindowText(), "Untitiled - Quorvane");
+    EXPECT_TRUE(m_boxes.empty());
+
+    auto* toolBar = dynamic_cast<CToolBar*>(frame->GetControlBar(ID_VIEW_TOOLBAR));
+    ASSERT_NE(toolBar, nullptr);
+    EXPECT_EQ(toolBar->GetDockStyle(), CBRS_ALIGN_ANY);
+    EXPECT_FALSE(toolBar->GetItemIds().empty());
+    auto* statusBar = dynamic_cast<CStatusBar*>(frame->GetControlBar(ID_VIEW_STATUS_BAR));
+    ASSERT_NE(statusBar, nullptr);
+    EXPECT_EQ(statusBar->GetCount(), 4);
+    EXPECT_EQ(statusBar->GetPaneText(0), "Ready");
+}
+
+TEST_F(AppStart, ViewCommandsToggleTheBarsAndTheirCheckMarks) {
+    ASSERT_TRUE(theApp.InitInstance());
+    CFrameWnd* frame = Frame();
+    ASSERT_NE(frame, nullptr);
+    for (UINT id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}) {
+        SCOPED_TRACE(id);
+        CControlBar* bar = frame->GetControlBar(id);
+        ASSERT_NE(bar, nullptr);
+        for (bool shown : {false, true}) {
+            frame->ExecuteCommand(id);
+            qvtest::PumpEvents();
+            EXPECT_EQ(bool(bar->IsWindowVisible()), shown);
+            CCmdUI ui(id);
+            EXPECT_TRUE(frame->UpdateCommand(&ui));
+            EXPECT_EQ(ui.m_nCheck, shown ? 1 : 0);
+        }
+    }
+}
+
+TEST_F(AppStart, AboutBoxShowsTitleIconAndTexts) {
+    ASSERT_TRUE(theApp.InitInstance());
+    QString title;
+    QStringList texts;
+    bool icon = false, mainBlocked = false;
+    qvtest::WhenModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        for (QLabel* label : modal->findChildren<QLabel*>()) {
+            if (!label->pixmap().isNull()) icon = true;
+            if (!label->text().isEmpty()) texts << label->text();
+        }
+        mainBlocked = modal->windowModality() == Qt::ApplicationModal;
+        qvtest::SendKeys(modal, QKeySequence(Qt::Key_Escape));
+    });
+    Frame()->ExecuteCommand(ID_APP_ABOUT);
+    EXPECT_EQ(title, "About Corvel");
+    EXPECT_TRUE(icon);
+    EXPECT_TRUE(texts.contains("Quorvane Version 1.0")) << texts.join("|").toStdString();
+    EXPECT_TRUE(texts.contains("Copyright (C) 2002 Tembrook")) << texts.join("|").toStdString();
+    EXPECT_TRUE(mainBlocked);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The built program with the environment's version answer: a failed start ends
+// the process by itself with the exit status 0 and no box (a box would block
+// until the time limit).
+TEST(AppProgram, UnsupportedSystemEndsTheProgramQuietly) {
+    for (const char* version : {"1.4.10", "2.4.0", "0.3.10"}) {
+        SCOPED_TRACE(version);
+        const std::string command = std::string("env QT_QPA_PLATFORM=offscreen QUORVANE_OS_VERSION=") + version +
+                                    " timeout 20 " QV_PROGRAM_PATH " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+}  // namespace
