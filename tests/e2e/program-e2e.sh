@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# End to end: the built program under Xvfb (no window manager), driven with
+# real X input events by xdotool, inside a private network namespace where lo
+# is the only interface, so 127.0.0.1 is the only adapter and all traffic
+# stays there. Needs root (the namespace and the capture socket).
+#   program-e2e.sh PROGRAM
+# First start with a fresh home: adapter dialog, main window, capture of
+# bounded loopback traffic, rows on screen, detail window, Save, Exit, the
+# setting written; second start: no dialog. Then a start without the capture
+# capability: Start shows the engine's box and the program still exits.
+set -u
+PROGRAM=$(readlink -f "$1")
+
+if [ -z "${QV_E2E_INSIDE:-}" ]; then
+    [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
+    QV_E2E_INSIDE=1 exec unshare -n "$0" "$@"
+fi
+
+WORK=$(mktemp -d /tmp/quorvane-e2e.XXXXXX)
+chmod 755 "$WORK"
+FAILURES=0
+fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
+ok() { echo "ok: $*"; }
+
+ip link set lo up
+DISPLAY_NUMBER=$((90 + RANDOM % 400))
+Xvfb ":$DISPLAY_NUMBER" -screen 0 1280x1024x24 -ac -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+XVFB=$!
+export DISPLAY=":$DISPLAY_NUMBER"
+PROG=""
+cleanup() {
+    [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
+    kill "$XVFB" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# Window id of the first window whose name matches, waiting up to $2 seconds.
+find_window() { timeout "${2:-10}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1; }
+keys() { xdotool windowfocus --sync "$1" 2>/dev/null; shift; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
+# Waits up to 10 s for the program to end; echoes its exit status.
+wait_exit() {
+    for _ in $(seq 100); do kill -0 "$PROG" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$PROG" 2>/dev/null; then echo "running"; return; fi
+    wait "$PROG"; echo $?
+}
+start_program() {  # $1 home; the rest: command prefix
+    local home=$1; shift
+    env HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=xcb "$@" "$PROGRAM" >>"$WORK/program.log" 2>&1 &
+    PROG=$!
+}
+send_udp() {  # bounded: $1 datagrams, 20 ms apart
+    python3 - "$1" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(int(sys.argv[1])):
+    s.sendto(b"quorvane e2e %d" % i, ("127.0.0.1", 9))
+    time.sleep(0.02)
+PY
+}
+
+# ---- First start: fresh home, adapter dialog first and alone ----
+HOME1="$WORK/home1"; mkdir -p "$HOME1"
+start_program "$HOME1"
+DIALOG=$(find_window "^Select Adapter$" 15)
+if [ -n "$DIALOG" ]; then ok "adapter dialog shown"; else fail "no adapter dialog"; fi
+[ -z "$(xdotool search --onlyvisible --name '^Untitiled - Quorvane$' 2>/dev/null)" ] \
+    && ok "main window hidden while the dialog is open" || fail "main window shown before the dialog closed"
+[ -n "$DIALOG" ] && keys "$DIALOG" Return
+MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+if [ -z "$MAIN" ]; then fail "no main window"; echo "$FAILURES failures"; exit 1; fi
+ok "main window"
+sleep 0.5
+import -window "$MAIN" "$WORK/before.png"
+
+# Start through the Capture menu, then bounded loopback traffic.
+keys "$MAIN" alt+c s
+send_udp 20
+sleep 1
+import -window "$MAIN" "$WORK/after.png"
+DIFF=$(compare -metric AE "$WORK/before.png" "$WORK/after.png" null: 2>&1 | cut -d' ' -f1)
+if [ "${DIFF%.*}" -gt 1000 ] 2>/dev/null; then ok "rows drawn ($DIFF pixels changed)"; else fail "window unchanged after traffic ($DIFF)"; fi
+
+# Double-click the first row (just below the column headers).
+xdotool mousemove --window "$MAIN" 120 78 click --repeat 2 --delay 80 1
+PACKET=$(find_window "^Packet$" 10)
+if [ -n "$PACKET" ]; then ok "detail window opened"; else fail "no detail window after double-click"; fi
+
+# Save: the file dialog takes the path typed into it; the file written is empty.
+keys "$MAIN" ctrl+s
+SAVEDLG=$(timeout 10 xdotool search --sync --onlyvisible --name "Save" 2>/dev/null | head -1)
+if [ -n "$SAVEDLG" ]; then
+    sleep 0.5
+    xdotool windowfocus --sync "$SAVEDLG"; xdotool key ctrl+a; xdotool type --delay 20 "$WORK/saved.cap"; xdotool key Return
+    for _ in $(seq 50); do [ -e "$WORK/saved.cap" ] && break; sleep 0.1; done
+    if [ -e "$WORK/saved.cap" ] && [ ! -s "$WORK/saved.cap" ]; then ok "Save wrote an empty file"; else fail "Save did not write an empty file"; fi
+else
+    fail "no Save dialog"
+fi
+
+# Exit during the capture: File, Exit.
+keys "$MAIN" alt+f x
+STATUS=$(wait_exit)
+if [ "$STATUS" = 0 ]; then ok "exit during capture, status 0"; else fail "program after Exit: $STATUS"; fi
+PROG=""
+grep -q "$(printf '127.0.0.1' | od -An -tx1 | tr -d ' \n')" "$HOME1/.config/quorvane/registry" 2>/dev/null \
+    && ok "setting holds 127.0.0.1" || fail "setting not written"
+
+# ---- Second start: no dialog ----
+start_program "$HOME1"
+MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+[ -n "$MAIN" ] && ok "second start shows the main window" || fail "second start: no main window"
+[ -z "$(xdotool search --onlyvisible --name '^Select Adapter$' 2>/dev/null)" ] \
+    && ok "second start: no adapter dialog" || fail "second start showed the adapter dialog"
+[ -n "$MAIN" ] && keys "$MAIN" alt+f x
+STATUS=$(wait_exit)
+[ "$STATUS" = 0 ] && ok "second exit" || fail "second exit: $STATUS"
+PROG=""
+
+# ---- Without the capture capability: nobody, no capabilities ----
+HOME2="$WORK/home2"; mkdir -p "$HOME2"; chown 65534:65534 "$HOME2"
+start_program "$HOME2" setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all
+# Listing the adapters needs the capture socket too: its failure box comes
+# first, then the main window without an adapter.
+BOX=$(find_window "^Quorvane$" 15)
+if [ -n "$BOX" ]; then ok "adapter listing without capability shows a box"; keys "$BOX" Return
+else fail "no box when listing adapters without capability"; fi
+DIALOG=$(find_window "^Select Adapter$" 2)
+[ -n "$DIALOG" ] && keys "$DIALOG" Return
+MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+if [ -n "$MAIN" ]; then
+    keys "$MAIN" alt+c s
+    BOX=$(find_window "^Quorvane$" 10)
+    if [ -n "$BOX" ]; then ok "Start without capability shows a box"; keys "$BOX" Return; else fail "no box on Start without capability"; fi
+    keys "$MAIN" alt+f x
+else
+    fail "unprivileged start: no main window"
+fi
+STATUS=$(wait_exit)
+[ "$STATUS" = 0 ] && ok "unprivileged exit" || fail "unprivileged program after Exit: $STATUS"
+PROG=""
+
+if [ "$FAILURES" -ne 0 ]; then
+    echo "--- program output"; tail -20 "$WORK/program.log"
+    echo "$FAILURES failures"; exit 1
+fi
+echo "all passed"
