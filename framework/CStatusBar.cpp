@@ -8,6 +8,7 @@
 #include "framework/AfxStrings.h"
 #include "framework/CFrameWnd.h"
 #include "framework/FrameworkIds.h"
+#include "framework/KeyboardLocks.h"
 
 namespace win {
 using namespace afx;
@@ -18,8 +19,16 @@ bool g_failCreate = false;
 bool g_failIndicators = false;
 std::function<bool(UINT)> g_lockReader;
 
-/// The display offers no lock state that the framework reads, so locks count as off.
-bool ReadLockState(UINT indicator) { return g_lockReader ? g_lockReader(indicator) : false; }
+/// The lock state from the display (off where it offers none), or from the test's reader.
+bool ReadLockState(UINT indicator) {
+    if (g_lockReader) return g_lockReader(indicator);
+    switch (indicator) {
+    case ID_INDICATOR_CAPS: return IsKeyboardLockOn(KeyboardLock::Caps);
+    case ID_INDICATOR_NUM: return IsKeyboardLockOn(KeyboardLock::Num);
+    case ID_INDICATOR_SCRL: return IsKeyboardLockOn(KeyboardLock::Scroll);
+    default: return false;
+    }
+}
 
 }  // namespace
 

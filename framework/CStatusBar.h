@@ -1,7 +1,8 @@
 // The status bar: pane 0 shows the current prompt or "Ready" (string 57345)
 // and takes the free width; indicator panes (59137 CAP, 59138 NUM, 59139
 // SCRL) show their text only while the lock is on and are as wide as it.
-// Lock states are polled; where the display does not offer them they are off.
+// Lock states are polled on the frame's idle pass and read from the display
+// (KeyboardLocks.h); where the display does not offer them they are off.
 #pragma once
 
 #include <functional>

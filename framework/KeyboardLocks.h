@@ -1,0 +1,17 @@
+// Reading the keyboard's lock states (Caps Lock, Num Lock, Scroll Lock) from
+// the display. Only the X11 display offers them to a client; on any other
+// platform, or when the display cannot answer, every lock reads as off. Kept
+// apart from the status bar so that the X11 headers, whose macros clash with
+// Qt's and the framework's names, are included in one source file only.
+// Framework-internal.
+#pragma once
+
+namespace win {
+
+enum class KeyboardLock { Caps, Num, Scroll };
+
+/// True when the display reports the lock's indicator on; false when it is
+/// off or the display offers no lock states.
+bool IsKeyboardLockOn(KeyboardLock lock);
+
+}  // namespace win
