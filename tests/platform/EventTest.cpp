@@ -72,9 +72,12 @@ TEST(EventTest, SetReleasesOneBlockedWaiterOrAll) {
         // Whether the set lands before or after the waiters block, it releases
         // one of them (auto-reset) or all of them (manual-reset).
         SetEvent(event);
-        const int expected = manual ? kWaiters : 1;
-        while (releasedCount.load() < expected) ASSERT_EQ(WaitForSingleObject(released, kGuard), WAIT_OBJECT_0);
-        if (!manual) {
+        if (manual) {
+            while (releasedCount.load() < kWaiters) ASSERT_EQ(WaitForSingleObject(released, kGuard), WAIT_OBJECT_0);
+        } else {
+            // Exactly one waiter comes out, and it signals once: take that signal,
+            // so that a later one can only come from a second, wrongly released waiter.
+            ASSERT_EQ(WaitForSingleObject(released, kGuard), WAIT_OBJECT_0);
             // The others stay blocked until further sets.
             EXPECT_EQ(WaitForSingleObject(released, 50), WAIT_TIMEOUT);
             EXPECT_EQ(releasedCount.load(), 1);
