@@ -80,7 +80,10 @@ keys "$MAIN" alt+c s
 send_udp 20
 sleep 1
 import -window "$MAIN" "$WORK/after.png"
-DIFF=$(compare -metric AE "$WORK/before.png" "$WORK/after.png" null: 2>&1 | cut -d' ' -f1)
+# Only the list area below the column headers counts (the toolbar's buttons
+# change state too): rows of text change thousands of its pixels.
+for f in before after; do convert "$WORK/$f.png" -crop 500x200+0+72 +repage "$WORK/$f-rows.png"; done
+DIFF=$(compare -metric AE "$WORK/before-rows.png" "$WORK/after-rows.png" null: 2>&1 | cut -d' ' -f1)
 if [ "${DIFF%.*}" -gt 1000 ] 2>/dev/null; then ok "rows drawn ($DIFF pixels changed)"; else fail "window unchanged after traffic ($DIFF)"; fi
 
 # Double-click the first row (just below the column headers).
