@@ -223,8 +223,11 @@ BOOL CFrameWnd::UpdateCommand(CCmdUI* ui) {
 void CFrameWnd::ExecuteCommand(UINT id) {
     CCmdUI state(id);
     if (!UpdateCommand(&state)) return;
+    // The command may destroy this frame (which deletes itself): keep the
+    // handle, whose record outlives the window, to tell afterwards.
+    HWND__* self = m_hWnd;
     RouteCommand(id);
-    if (HWND__* self = m_hWnd; IsWindow(self)) OnIdleUpdateCmdUI();
+    if (IsWindow(self)) OnIdleUpdateCmdUI();
 }
 
 void CFrameWnd::UpdateMenuActions(const std::vector<QAction*>& actions) {

@@ -108,11 +108,19 @@ void CWinApp::OnFilePrintSetup() {
 }
 
 void CWinApp::OnAppExit() {
-    if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
-        frame->SendMessage(WM_CLOSE);
-        return;
-    }
-    QCoreApplication::quit();
+    // Exit usually comes from a menu item or a key, whose Qt objects are still
+    // delivering the event; closing the frame destroys them. So the close runs
+    // from the event loop once that delivery has finished.
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+            if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
+                frame->SendMessage(WM_CLOSE);
+                return;
+            }
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 }
 
 void CCommandLineInfo::ParseParam(const char* param, bool flag, bool) {
