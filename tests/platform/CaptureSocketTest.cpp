@@ -153,7 +153,9 @@ TEST_F(CaptureSocketTest, BindNeedsAnAddressThatAnInterfaceOwns) {
             sockaddr_in address = AddressOf(c.address);
             int result = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
             EXPECT_EQ(result, c.error == 0 ? 0 : SOCKET_ERROR) << c.address;
-            if (c.error != 0) EXPECT_EQ(WSAGetLastError(), c.error) << c.address;
+            if (c.error != 0) {
+                EXPECT_EQ(WSAGetLastError(), c.error) << c.address;
+            }
             if (c.error == 0) {
                 EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
                 EXPECT_EQ(WSAGetLastError(), WSAEINVAL) << "second bind";
