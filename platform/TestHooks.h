@@ -20,6 +20,10 @@ void SetVersionOverride(const OSVERSIONINFOA* answer);
 /// example WSASYSNOTREADY) without starting anything; 0 restores it.
 void SetStartupFailure(int error);
 
+/// Makes every later SIO_RCVALL request fail with the given Winsock error (the
+/// kernel offers no way to refuse it on demand); 0 restores it.
+void SetReceiveAllFailure(int error);
+
 /// Called by gethostbyaddr with the address (network byte order) before the
 /// system resolver is asked; a hook may block to stand for a slow name service.
 /// Null removes the hook.

@@ -2,6 +2,7 @@
 // look-up in front of the capture socket object. Only the raw IPv4 capture
 // socket exists; other kinds of socket fail with the Winsock code for an
 // unsupported family, type or protocol.
+#include <atomic>
 #include <cstring>
 
 #include "platform/WinSock.h"
@@ -23,7 +24,13 @@ SOCKET NoSocket(int wsaError) {
     WSASetLastError(wsaError);
     return INVALID_SOCKET;
 }
+
+std::atomic<int> g_receiveAllFailure{0};  // test seam, see TestHooks.h
 }  // namespace
+
+namespace testing {
+void SetReceiveAllFailure(int error) { g_receiveAllFailure.store(error); }
+}  // namespace testing
 
 SOCKET socket(int family, int type, int protocol) {
     if (!detail::IsWinsockStarted()) return NoSocket(WSANOTINITIALISED);
@@ -85,6 +92,7 @@ int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOI
     switch (controlCode) {
     case SIO_RCVALL: {
         if (inBuffer == nullptr || inLength < sizeof(unsigned int)) return FailWith(WSAEINVAL);
+        if (int failure = g_receiveAllFailure.load()) return FailWith(failure);
         unsigned int mode;
         std::memcpy(&mode, inBuffer, sizeof mode);
         if (mode != RCVALL_ON && mode != RCVALL_OFF) return FailWith(WSAEINVAL);

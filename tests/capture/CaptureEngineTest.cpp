@@ -14,6 +14,7 @@
 #include "LoopbackTraffic.h"
 #include "capture/CaptureEngine.h"
 #include "packet/IPPacket.h"
+#include "platform/TestHooks.h"
 
 namespace {
 
@@ -238,6 +239,25 @@ TEST_F(CaptureEngineTest, BindToAnAddressNoInterfaceOwns)
     EXPECT_TRUE(engine.IsCapturing()) << "the failed socket stays open";
     engine.CloseCapture();
     EXPECT_FALSE(engine.IsCapturing());
+    engine.CloseCapture();
+    EXPECT_FALSE(engine.IsCapturing());
+}
+
+TEST_F(CaptureEngineTest, ReceiveAllFailureNamesTheControlCodeAndTheError)
+{
+    REQUIRE_ROOT();
+    win::testing::SetReceiveAllFailure(win::WSAENETDOWN);
+    CaptureEngine engine;
+    engine.m_sAdapter = "127.0.0.1";
+    std::string text;
+    try {
+        engine.OpenCapture();
+    } catch (const std::exception& e) {
+        text = e.what();
+    }
+    win::testing::SetReceiveAllFailure(0);
+    EXPECT_EQ(text, "WSAIotcl(-1744830463) failed; 10050\n");
+    EXPECT_TRUE(engine.IsCapturing()) << "the failed socket stays open";
     engine.CloseCapture();
     EXPECT_FALSE(engine.IsCapturing());
 }
