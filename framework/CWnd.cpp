@@ -66,16 +66,7 @@ BOOL CWnd::CreateFromRecord(CREATESTRUCT& cs, CWnd* parent) {
     if (!widget) return FALSE;
     if (!child && parentWidget && !widget->isWindow()) widget->setWindowFlag(Qt::Window, true);
     const UINT id = child ? static_cast<UINT>(reinterpret_cast<UINT_PTR>(cs.hMenu)) : 0;
-    m_hWnd = HWND__::Register(widget, this, parentHandle, style, cs.dwExStyle, id);
-    new WindowEvents(widget, m_hWnd);
-    HWND self = m_hWnd;
-    QObject::connect(widget, &QObject::destroyed, [self]() {
-        // Qt took the widget away (its parent went): the window is gone.
-        if (!HWND__::IsLive(self)) return;
-        CWnd* wnd = self->wnd;
-        HWND__::Unregister(self);
-        if (wnd) wnd->m_hWnd = nullptr;
-    });
+    AttachWidget(widget, parentHandle, style, cs.dwExStyle, id);
 
     if (child) {
         widget->setGeometry(cs.x, cs.y, std::max(cs.cx, 0), std::max(cs.cy, 0));
@@ -117,17 +108,22 @@ BOOL CWnd::OnNotify(WPARAM, LPARAM lParam, LRESULT* result) {
     return header ? OnNotifyMsg(header, result) : FALSE;
 }
 
-BOOL CWnd::SubclassWidget(QWidget* widget, UINT id, DWORD style, CWnd* parent) {
-    if (m_hWnd || !widget) return FALSE;
-    m_hWnd = HWND__::Register(widget, this, parent ? parent->m_hWnd : nullptr, style, 0, id);
+void CWnd::AttachWidget(QWidget* widget, HWND parent, DWORD style, DWORD exStyle, UINT id) {
+    m_hWnd = HWND__::Register(widget, this, parent, style, exStyle, id);
     new WindowEvents(widget, m_hWnd);
     HWND self = m_hWnd;
     QObject::connect(widget, &QObject::destroyed, [self]() {
+        // Qt took the widget away (its parent went): the window is gone.
         if (!HWND__::IsLive(self)) return;
         CWnd* wnd = self->wnd;
         HWND__::Unregister(self);
         if (wnd) wnd->m_hWnd = nullptr;
     });
+}
+
+BOOL CWnd::SubclassWidget(QWidget* widget, UINT id, DWORD style, CWnd* parent) {
+    if (m_hWnd || !widget) return FALSE;
+    AttachWidget(widget, parent ? parent->m_hWnd : nullptr, style, 0, id);
     return TRUE;
 }
 

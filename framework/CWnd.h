@@ -123,6 +123,8 @@ private:
     friend struct HWND__;
     friend class WindowEvents;
     BOOL CreateFromRecord(CREATESTRUCT& cs, CWnd* parent);
+    /// Registers the widget as this object's window and forgets the handle when Qt destroys the widget.
+    void AttachWidget(QWidget* widget, HWND parent, DWORD style, DWORD exStyle, UINT id);
 };
 
 }  // namespace win
