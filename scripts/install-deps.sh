@@ -11,4 +11,5 @@ $sudo_ apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcap2-bin iproute2 util-linux procps psmisc tcpdump \
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation \
-  desktop-file-utils >/dev/null
+  desktop-file-utils appstream dpkg-dev fakeroot file strace openbox xclip \
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev >/dev/null
