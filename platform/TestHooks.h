@@ -54,4 +54,11 @@ struct CaptureRingOptions {
 void SetCaptureRingOptions(const CaptureRingOptions* options);
 CaptureRingOptions GetCaptureRingOptions();
 
+/// Where later capture sockets come from. Automatic: created directly when
+/// the process holds CAP_NET_RAW, else by the capture-socket helper.
+enum class PacketSocketSource { Automatic, Helper, Direct };
+/// Sets the source; helperPath (null: the helper beside the executable) and
+/// timeoutMs (0: the default) replace where the helper is and how long it may take.
+void SetPacketSocketSource(PacketSocketSource source, const char* helperPath = nullptr, int timeoutMs = 0);
+
 }  // namespace win::testing

@@ -95,8 +95,7 @@ int CaptureSocket::SetReceiveAll(bool on) {
                      m_ring.Attach(m_fd, options.blockSize, options.blockCount, options.blockTimeoutMs) == 0;
         if (!m_usesRing) {
             int size = kFallbackReceiveBuffer;
-            if (setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-                setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+            setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
         }
         m_counters.ring = m_usesRing;
         m_receivePathReady = true;

@@ -38,6 +38,11 @@ std::shared_ptr<CaptureSocket> LookupSocket(SOCKET handle);
 /// Every socket currently in the table.
 std::vector<std::shared_ptr<CaptureSocket>> AllSockets();
 
+/// Opens an unbound AF_PACKET datagram socket with protocol 0, close-on-exec:
+/// itself when the process holds CAP_NET_RAW, else through the capture-socket
+/// helper (PacketSocketSource.cpp). Returns 0 and *fd, or an errno value.
+int OpenPacketSocket(int* fd);
+
 /// The interface that owns an IPv4 address (network byte order).
 struct InterfaceInfo {
     int index = 0;          // 0 when no interface owns the address

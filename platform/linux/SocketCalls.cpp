@@ -9,10 +9,6 @@
 #include "platform/linux/CaptureSocket.h"
 #include "platform/linux/Internal.h"
 
-// System headers after the layer's own (see AddressList.cpp).
-#include <sys/socket.h>
-#include <cerrno>
-
 namespace win {
 
 namespace {
@@ -38,10 +34,8 @@ SOCKET socket(int family, int type, int protocol) {
     if (type != SOCK_RAW) return NoSocket(WSAESOCKTNOSUPPORT);
     if (protocol != IPPROTO_IP) return NoSocket(WSAEPROTONOSUPPORT);
 
-    // Datagram mode delivers from the network header on, without the link
-    // header. Protocol 0: nothing is delivered until SIO_RCVALL names one.
-    int fd = ::socket(AF_PACKET, ::SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return NoSocket(detail::WsaErrorFromErrno(errno));
+    int fd = -1;
+    if (int error = detail::OpenPacketSocket(&fd)) return NoSocket(detail::WsaErrorFromErrno(error));
     auto object = std::make_shared<detail::CaptureSocket>(fd);
     if (!object->IsValid()) return NoSocket(WSAEMFILE);
     return detail::RegisterSocket(std::move(object));
