@@ -1,41 +1,69 @@
 #!/usr/bin/env bash
-# Installs the built program for the calling user: grants BUILD_DIR/app/quorvane
-# the capture capabilities (cap_net_raw, cap_net_admin), so it runs as that
-# user with their own settings, and installs a desktop entry with the
-# application icon under the user's ~/.local/share. Under sudo the files go to
-# the invoking user's home and belong to that user. Safe to run again.
+# Installs a built Quorvane the way Linux programs are installed, through
+# `cmake --install`: bin/quorvane, the capture-socket helper under
+# libexec/quorvane/, the desktop entry, icons and AppStream metainfo. The
+# helper is the only file with a capability: root:quorvane, mode 0750,
+# cap_net_raw=ep. The group quorvane is created as a system group when
+# missing, and the person running this through sudo (SUDO_USER) joins it.
+# Needs root (asks sudo for it); running it again is harmless.
+#   scripts/install-program.sh BUILD_DIR [--prefix DIR]   (default /usr/local)
+# What was installed is recorded in PREFIX/share/quorvane/ for
+# scripts/uninstall-program.sh.
 set -eu
-cd "$(dirname "$0")/.."
-build=${1:?usage: install-program.sh BUILD_DIR}
-bin=$(realpath "$build/app/quorvane")
-[ -x "$bin" ] || { echo "no built program at $bin" >&2; exit 1; }
+self=$(realpath "$0")
+usage() { echo "usage: install-program.sh BUILD_DIR [--prefix DIR]" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+build=$(realpath "$1"); shift
+prefix=/usr/local
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --prefix) [ $# -ge 2 ] || usage; prefix=$2; shift 2 ;;
+    *) usage ;;
+    esac
+done
+mkdir -p "$prefix" 2>/dev/null || true
+prefix=$(realpath -m "$prefix")
+for f in app/quorvane libexec/quorvane/quorvane-capture; do
+    [ -x "$build/$f" ] || { echo "no built $f in $build (build the targets quorvane quorvane-capture quorvane-share)" >&2; exit 1; }
+done
+[ "$(id -u)" -eq 0 ] || exec sudo "$self" "$build" --prefix "$prefix"
 
-sudo_=""
-[ "$(id -u)" -eq 0 ] || sudo_="sudo"
+umask 022
+state=$prefix/share/quorvane
+helper=$prefix/libexec/quorvane/quorvane-capture
+# Directories this install creates, so that uninstalling removes them again.
+dirs="bin libexec libexec/quorvane share share/applications share/metainfo share/quorvane share/icons
+      share/icons/hicolor"
+for size in 16 32 48; do dirs="$dirs share/icons/hicolor/${size}x$size share/icons/hicolor/${size}x$size/apps"; done
+created=""
+for d in $dirs; do [ -d "$prefix/$d" ] || created="$created $prefix/$d"; done
 
-# The capabilities replace the administrator rights the manifest asks for.
-$sudo_ setcap cap_net_raw,cap_net_admin+ep "$bin"
+cmake --install "$build" --prefix "$prefix" --strip >/dev/null
+# cmake wrote the manifest as root into the build folder: give it back.
+chown --reference="$build" "$build/install_manifest.txt"
+mkdir -p "$state"
+touch "$state/installed-files"
+{ cat "$build/install_manifest.txt"; echo; cat "$state/installed-files"; } | sed '/^$/d' | sort -u >"$state/installed-files.new"
+mv "$state/installed-files.new" "$state/installed-files"
+for d in $created; do echo "$d"; done >>"$state/created-directories"
 
-user=$(id -un)
-home=$HOME
-if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != "$user" ]; then
-  user=$SUDO_USER
-  home=$(getent passwd "$user" | cut -d: -f6)
+if ! getent group quorvane >/dev/null; then
+    groupadd --system quorvane
+    touch "$state/created-group"
 fi
-share="$home/.local/share"
-icon32="$share/icons/hicolor/32x32/apps/quorvane.png"
-icon16="$share/icons/hicolor/16x16/apps/quorvane.png"
-entry="$share/applications/quorvane.desktop"
-
-# Under sudo the user's own files are written as that user.
-as_user=""
-[ "$(id -un)" = "$user" ] || as_user="runuser -u $user --"
-$as_user mkdir -p "$(dirname "$icon32")" "$(dirname "$icon16")" "$(dirname "$entry")"
-$as_user convert app/res/mainframe32.xpm "$icon32"
-$as_user convert app/res/mainframe16.xpm "$icon16"
-sed -e "s|@QUORVANE_BIN@|$bin|" -e "s|@QUORVANE_ICON@|$icon32|" share/quorvane.desktop | $as_user tee "$entry.tmp" >/dev/null
-$as_user mv "$entry.tmp" "$entry"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$entry"
+chown root:quorvane "$helper"
+chmod 0750 "$helper"
+if ! setcap cap_net_raw=ep "$helper"; then
+    echo "The file system under $prefix cannot hold capabilities: only root can capture." >&2
 fi
-echo "installed $entry"
+
+user=${SUDO_USER:-}
+if [ -n "$user" ] && [ "$user" != root ]; then
+    if ! id -nG "$user" | tr ' ' '\n' | grep -qx quorvane; then
+        gpasswd -a "$user" quorvane >/dev/null
+        echo "$user" >>"$state/added-users"
+    fi
+    echo "$user may capture: member of the group quorvane. Programs started from the menu"
+    echo "get the group after the next login; until then start it with: sg quorvane quorvane"
+fi
+echo "Installed Quorvane under $prefix (start it with the menu entry \"Quorvane\" or with quorvane)."

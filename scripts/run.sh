@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, installs the program with the capture
-# capabilities and a desktop entry, and starts it as the calling user. When
-# run through sudo, the program starts as SUDO_USER with that user's own home
-# and settings, not as root; the capabilities on the file let it capture.
+# Installs what is needed, builds the program (no tests, no benchmarks),
+# installs it under /usr/local and starts it. Asks for sudo once: installing
+# packages, installing the files and giving the capture-socket helper its
+# capability and group need root. The build and the program run as the
+# person who called it (SUDO_USER), and the program starts in the group
+# quorvane at once, so it can capture on this first run.
+#   scripts/run.sh
 set -eu
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")/.." && pwd)
+[ "$(id -u)" -eq 0 ] || exec sudo "$here/scripts/run.sh" "$@"
+cd "$here"
+user=${SUDO_USER:-root}
+as_user() {
+    if [ "$user" = root ]; then "$@"; return; fi
+    local home
+    home=$(getent passwd "$user" | cut -d: -f6)
+    # runuser reads the user's groups afresh, so a group joined just now counts.
+    runuser -u "$user" -- env -u XDG_CONFIG_HOME HOME="$home" USER="$user" LOGNAME="$user" "$@"
+}
+
 scripts/install-deps.sh
-scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
-scripts/install-program.sh build
-if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
-    user_home=$(getent passwd "$SUDO_USER" | cut -d: -f6)
-    exec runuser -u "$SUDO_USER" -- env -u XDG_CONFIG_HOME HOME="$user_home" USER="$SUDO_USER" \
-        LOGNAME="$SUDO_USER" build/app/quorvane "$@"
-fi
-exec build/app/quorvane "$@"
+as_user cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_WITH_BENCH=OFF >/dev/null
+as_user cmake --build build-release --target quorvane quorvane-capture quorvane-share
+scripts/install-program.sh build-release
+as_user /usr/local/bin/quorvane "$@"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build, the
-# decoding, dump and engine tests under AddressSanitizer + UBSan, and the engine
-# and view tests under ThreadSanitizer. Capture tests need root (CI runs as root).
+# install and package stage, the decoding, dump and engine tests under
+# AddressSanitizer + UBSan, and the engine and view tests under ThreadSanitizer.
+# Capture tests need root (CI runs as root).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,6 +12,7 @@ jobs=$(nproc)
 
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 300)
+scripts/test-install.sh build
 
 scripts/build.sh build-asan -DQV_SANITIZE=address -DQV_WITH_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# End to end on an installed program, as ordinary users made by this test,
+# under Xvfb inside a private network namespace (lo only, so 127.0.0.1 is the
+# only adapter and the traffic stays there). Needs root and the group
+# quorvane, which the install step creates.
+#   installed-e2e.sh PROGRAM [--probe PLUGIN_SO] [--outsider]
+# A member of the group quorvane chooses 127.0.0.1, starts a capture and sees
+# rows for bounded loopback traffic, while the program holds no capability.
+# --probe: the same run loads PLUGIN_SO as a Qt generic plugin through the
+# environment; the plugin must find no capability and fail to add an address
+# to lo. --outsider: a user outside the group gets the enumeration and
+# "Couldn't create capture socket" boxes, no row, and still exits cleanly.
+set -u
+PROGRAM=$(readlink -f "$1"); shift
+PLUGIN=""; OUTSIDER=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --probe) PLUGIN=$(readlink -f "$2"); shift 2 ;;
+    --outsider) OUTSIDER=1; shift ;;
+    *) echo "unknown option $1"; exit 2 ;;
+    esac
+done
+if [ -z "${QV_E2E_INSIDE:-}" ]; then
+    [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
+    getent group quorvane >/dev/null || { echo "FAIL: no group quorvane (install first)"; exit 1; }
+    QV_E2E_INSIDE=1 exec unshare -n "$0" "$PROGRAM" ${PLUGIN:+--probe "$PLUGIN"} ${OUTSIDER:+--outsider}
+fi
+
+WORK=$(mktemp -d /tmp/quorvane-installed-e2e.XXXXXX)
+chmod 755 "$WORK"
+. "$(dirname "$(readlink -f "$0")")/e2e-lib.sh"
+MEMBER=qvtest-in-$$
+OUTSIDE=qvtest-out-$$
+PROG=""
+cleanup() {
+    [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
+    kill "$XVFB" 2>/dev/null
+    wait 2>/dev/null
+    userdel "$MEMBER" 2>/dev/null
+    userdel "$OUTSIDE" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+ip link set lo up
+start_xvfb
+
+make_user() {  # $1 name, $2 extra useradd options
+    useradd --no-create-home --home-dir "$WORK/$1" --shell /usr/sbin/nologin --user-group $2 "$1"
+    mkdir -p "$WORK/$1"; chown "$1:$1" "$WORK/$1"
+}
+# Starts the program as user $1 with a clean environment plus VAR=VALUE words.
+start_as() {
+    local user=$1; shift
+    setpriv --reuid="$user" --regid="$user" --init-groups \
+        env -i DISPLAY="$DISPLAY" HOME="$WORK/$user" PATH=/usr/bin:/bin QT_QPA_PLATFORM=xcb "$@" "$PROGRAM" \
+        >>"$WORK/program.log" 2>&1 &
+    PROG=$!
+}
+capabilities_of() { grep -E '^Cap(Prm|Eff):' "/proc/$1/status" | awk '{print $2}' | sort -u | tr '\n' ' '; }
+
+# ---- A member of the group captures; code loaded into the program holds nothing ----
+make_user "$MEMBER" "--groups quorvane"
+# With the probe: the environment that makes the program load it, for user $1.
+probe_env() {
+    [ -n "$PLUGIN" ] || return 0
+    mkdir -p "$WORK/plugins/generic" "$WORK/probe-$1"
+    cp "$PLUGIN" "$WORK/plugins/generic/"
+    chown "$1" "$WORK/probe-$1"
+    echo "QT_PLUGIN_PATH=$WORK/plugins QT_QPA_GENERIC_PLUGINS=qvprobe QV_PROBE_OUT=$WORK/probe-$1/report"
+}
+start_as "$MEMBER" $(probe_env "$MEMBER")
+DIALOG=$(find_window "^Select Adapter$" 15)
+if [ -n "$DIALOG" ]; then ok "member: adapter dialog"; keys "$DIALOG" Return; else fail "member: no adapter dialog"; fi
+MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+if [ -n "$MAIN" ]; then
+    ok "member: main window"
+    sleep 0.5
+    import -window "$MAIN" "$WORK/before.png"
+    keys "$MAIN" alt+c s
+    send_udp 20
+    sleep 1
+    import -window "$MAIN" "$WORK/after.png"
+    DIFF=$(rows_changed "$WORK/before.png" "$WORK/after.png")
+    if [ "$DIFF" -gt 1000 ] 2>/dev/null; then ok "member: rows drawn ($DIFF pixels changed)"; else fail "member: no rows ($DIFF)"; fi
+    [ -z "$(find_window "^Quorvane$" 1)" ] && ok "member: no error box" || fail "member: an error box at Start"
+    CAPS=$(capabilities_of "$PROG")
+    [ "$CAPS" = "0000000000000000 " ] && ok "member: program capturing holds no capability" || fail "member: program holds $CAPS"
+    keys "$MAIN" alt+f x
+else
+    fail "member: no main window"
+fi
+STATUS=$(wait_exit)
+[ "$STATUS" = 0 ] && ok "member: exit status 0" || fail "member: program after Exit: $STATUS"
+PROG=""
+grep -q "$(printf '127.0.0.1' | od -An -tx1 | tr -d ' \n')" "$WORK/$MEMBER/.config/quorvane/registry" 2>/dev/null \
+    && ok "member: adapter 127.0.0.1 chosen" || fail "member: setting not written"
+if [ -n "$PLUGIN" ]; then
+    REPORT=$(cat "$WORK/probe-$MEMBER/report" 2>/dev/null)
+    echo "$REPORT" | sed 's/^/  plugin: /'
+    if echo "$REPORT" | grep -q "^CapPrm:[[:space:]]*0000000000000000$" &&
+       echo "$REPORT" | grep -q "^CapEff:[[:space:]]*0000000000000000$"; then
+        ok "plugin ran with CapPrm and CapEff zero"
+    else
+        fail "plugin did not run, or ran with a capability"
+    fi
+    echo "$REPORT" | grep -q "^ip-addr-add: refused$" && ! ip -4 addr show dev lo | grep -q 127.77.0.1 \
+        && ok "plugin could not add an address to lo" || fail "plugin added an address to lo"
+fi
+
+# ---- A user outside the group may not capture ----
+if [ -n "$OUTSIDER" ]; then
+    make_user "$OUTSIDE" ""
+    start_as "$OUTSIDE" $(probe_env "$OUTSIDE")
+    # Listing the adapters fails first: its box, then the main window.
+    BOX=$(find_window "^Quorvane$" 15)
+    if [ -n "$BOX" ]; then ok "outsider: a box at start"; keys "$BOX" Return; else fail "outsider: no box at start"; fi
+    DIALOG=$(find_window "^Select Adapter$" 2)
+    [ -n "$DIALOG" ] && keys "$DIALOG" Return
+    MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+    if [ -n "$MAIN" ]; then
+        sleep 0.5
+        import -window "$MAIN" "$WORK/out-before.png"
+        keys "$MAIN" alt+c s
+        BOX=$(find_window "^Quorvane$" 10)
+        if [ -n "$BOX" ]; then ok "outsider: a box at Start"; keys "$BOX" Return; else fail "outsider: no box at Start"; fi
+        send_udp 10
+        sleep 1
+        import -window "$MAIN" "$WORK/out-after.png"
+        DIFF=$(rows_changed "$WORK/out-before.png" "$WORK/out-after.png")
+        if [ "$DIFF" -lt 1000 ] 2>/dev/null; then ok "outsider: no rows ($DIFF pixels changed)"; else fail "outsider: the list changed ($DIFF)"; fi
+        keys "$MAIN" alt+f x
+    else
+        fail "outsider: no main window"
+    fi
+    STATUS=$(wait_exit)
+    [ "$STATUS" = 0 ] && ok "outsider: responsive, exit status 0" || fail "outsider: program after Exit: $STATUS"
+    PROG=""
+    if [ -n "$PLUGIN" ]; then
+        # The probe recorded the boxes' texts, in order.
+        BOXES=$(grep '^box: ' "$WORK/probe-$OUTSIDE/report" 2>/dev/null)
+        EXPECTED=$(printf "box: Failed to create socket for enumerating interfaces\nbox: Couldn't create capture socket")
+        [ "$BOXES" = "$EXPECTED" ] && ok "outsider: the boxes said what a failed socket says" \
+            || fail "outsider: boxes were: $BOXES"
+    fi
+fi
+
+if [ "$FAILURES" -ne 0 ]; then
+    echo "--- program output"; tail -20 "$WORK/program.log"
+    echo "$FAILURES failures"; exit 1
+fi
+echo "all passed"
