@@ -87,3 +87,4 @@ void BM_SocketCall(benchmark::State& state) {
 BENCHMARK(BM_SocketCall)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+BENCHMARK_MAIN();

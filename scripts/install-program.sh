@@ -65,5 +65,11 @@ if [ -n "$user" ] && [ "$user" != root ]; then
     fi
     echo "$user may capture: member of the group quorvane. Programs started from the menu"
     echo "get the group after the next login; until then start it with: sg quorvane quorvane"
+    # Earlier versions put a desktop entry into the user's home that points at
+    # the checkout; it would hide the installed one.
+    home=$(getent passwd "$user" | cut -d: -f6)
+    for old in applications/quorvane.desktop icons/hicolor/16x16/apps/quorvane.png icons/hicolor/32x32/apps/quorvane.png; do
+        rm -f "$home/.local/share/$old"
+    done
 fi
 echo "Installed Quorvane under $prefix (start it with the menu entry \"Quorvane\" or with quorvane)."
