@@ -16,7 +16,7 @@
 
 #include "bench/BenchSupport.h"
 #include "document/CCorvelDoc.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 #include "packet/IPPacket.h"
 #include "platform/TestHooks.h"
 #include "platform/WinSock.h"
@@ -99,7 +99,7 @@ void BM_EndToEndRows(benchmark::State& state) {
         bench::UdpSink sink;
         const unsigned short port = sink.Port();
         CListCtrl& list = s.view->GetListCtrl();
-        QWidget* viewport = list.GetTreeView()->viewport();
+        QWidget* viewport = list.GetTableView()->viewport();
 
         std::atomic<bool> sent{false};
         double sendSeconds = 0;

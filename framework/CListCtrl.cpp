@@ -10,7 +10,7 @@
 
 #include "framework/ListModel.h"
 #include "framework/ListRowStore.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 #include "framework/WindowHandle.h"
 
 namespace win {
@@ -28,7 +28,7 @@ BOOL CListCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
 bool CListCtrl::OnUiThread() const { return qApp && QThread::currentThread() == qApp->thread(); }
 
 QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
-    auto* view = new ListTreeView(parent);
+    auto* view = new ListTableView(parent);
     auto* model = new ListModel(view);
     view->setModel(model);
     m_store = model->Store();
@@ -40,6 +40,7 @@ QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
         if (partialOK && r.intersects(area)) return;
         view->scrollTo(index, QAbstractItemView::EnsureVisible);
     });
+    model->SetVisibleRowsHandler([view](int& first, int& last) { view->VisibleRows(first, last); });
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, [this, view] {
         const QModelIndexList rows = view->selectionModel()->selectedRows();
         if (m_store) m_store->SetSelected(rows.isEmpty() ? -1 : rows.first().row());
@@ -58,20 +59,21 @@ int CListCtrl::OnCreate(LPCREATESTRUCT cs) {
 }
 
 ListModel* CListCtrl::GetModel() const {
-    ListTreeView* view = GetTreeView();
+    ListTableView* view = GetTableView();
     return view ? static_cast<ListModel*>(view->model()) : nullptr;
 }
 
-ListTreeView* CListCtrl::GetTreeView() const { return static_cast<ListTreeView*>(GetWidget()); }
+ListTableView* CListCtrl::GetTableView() const { return static_cast<ListTableView*>(GetWidget()); }
 
 void CListCtrl::ApplyStyles() {
-    ListTreeView* view = GetTreeView();
+    ListTableView* view = GetTableView();
     if (!view) return;
     const DWORD style = GetStyle();
     view->SetShowSelectionAlways((style & LVS_SHOWSELALWAYS) != 0);
     view->setSelectionMode((style & LVS_SINGLESEL) ? QAbstractItemView::SingleSelection
                                                    : QAbstractItemView::ExtendedSelection);
-    view->header()->setSectionsMovable((m_exStyle & LVS_EX_HEADERDRAGDROP) != 0);
+    view->horizontalHeader()->setSectionsMovable((m_exStyle & LVS_EX_HEADERDRAGDROP) != 0);
+    view->setShowGrid((m_exStyle & LVS_EX_GRIDLINES) != 0);
     // Without full-row selection only the first cell is highlighted.
     view->setSelectionBehavior((m_exStyle & LVS_EX_FULLROWSELECT) ? QAbstractItemView::SelectRows
                                                                   : QAbstractItemView::SelectItems);
@@ -94,7 +96,7 @@ int CListCtrl::InsertColumn(int column, LPCSTR heading, int format, int width, i
     if (!model || column < 0) return -1;
     const Qt::Alignment align = (format & LVCFMT_RIGHT) ? Qt::AlignRight : Qt::AlignLeft;
     const int index = model->InsertColumn(column, QString::fromUtf8(heading ? heading : ""), align);
-    if (index >= 0 && width >= 0) GetTreeView()->header()->resizeSection(index, width);
+    if (index >= 0 && width >= 0) GetTableView()->horizontalHeader()->resizeSection(index, width);
     return index;
 }
 

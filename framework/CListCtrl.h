@@ -46,7 +46,7 @@ namespace win {
 
 class ListModel;
 class ListRowStore;
-class ListTreeView;
+class ListTableView;
 
 /// The pointer-sized unsigned value of item data.
 using DWORD_PTR = UINT_PTR;
@@ -158,7 +158,7 @@ public:
 
     /// The Qt model and widget (framework and tests), null without a window.
     ListModel* GetModel() const;
-    ListTreeView* GetTreeView() const;
+    ListTableView* GetTableView() const;
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 

@@ -11,7 +11,20 @@ ListModel::ListModel(QObject* parent) : QAbstractTableModel(parent) {
     // destructor closes the store first, so no wake can name a deleted model,
     // and Qt drops the posted calls of a deleted object.
     m_store = std::make_shared<ListRowStore>(
-        [this] { QMetaObject::invokeMethod(this, [this] { Publish(); }, Qt::QueuedConnection); });
+        [this] { QMetaObject::invokeMethod(this, [this] { OnWake(); }, Qt::QueuedConnection); });
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_frameTimer, &QTimer::timeout, this, [this] { Publish(); });
+}
+
+void ListModel::OnWake() {
+    if (m_frameTimer.isActive()) return;  // the publish at the end of the frame takes this batch too
+    const qint64 since = m_sincePublish.isValid() ? m_sincePublish.elapsed() : m_intervalMs;
+    if (since >= m_intervalMs) {
+        Publish();
+        return;
+    }
+    m_frameTimer.start(static_cast<int>(m_intervalMs - since));
 }
 
 ListModel::~ListModel() { m_store->Close(); }
@@ -34,16 +47,27 @@ int ListModel::InsertColumn(int index, const QString& header, Qt::Alignment alig
 }
 
 void ListModel::Publish() {
+    m_frameTimer.stop();
+    m_sincePublish.start();
+    ++m_publishCount;
     const ListRowStore::Pending pending = m_store->TakePending();
     if (pending.reset) {
         beginResetModel();
         m_published = pending.rowCount;
         endResetModel();
     } else {
-        if (pending.firstChanged >= 0 && pending.firstChanged < m_published && !m_columns.empty()) {
-            const int last = std::min(pending.lastChanged, m_published - 1);
-            emit dataChanged(index(pending.firstChanged, 0),
-                             index(last, static_cast<int>(m_columns.size()) - 1), {Qt::DisplayRole});
+        int first = pending.firstChanged;
+        int last = std::min(pending.lastChanged, m_published - 1);
+        if (first >= 0 && m_visibleRows) {
+            int top = -1;
+            int bottom = -1;
+            m_visibleRows(top, bottom);
+            first = std::max(first, top);
+            last = std::min(last, bottom);
+        }
+        if (first >= 0 && first <= last && !m_columns.empty()) {
+            emit dataChanged(index(first, 0), index(last, static_cast<int>(m_columns.size()) - 1),
+                             {Qt::DisplayRole});
         }
         if (pending.rowCount > m_published) {
             beginInsertRows(QModelIndex(), m_published, pending.rowCount - 1);

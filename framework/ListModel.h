@@ -1,13 +1,19 @@
 // The Qt model over a list control's row store. It lives on the UI thread and
 // shows the rows that the UI thread has published so far: other threads change
-// only the store, whose wake function posts one Publish per batch, and Publish
-// announces all new rows with one beginInsertRows/endInsertRows, all changed
-// texts with one dataChanged, and a clear with one model reset. Column headers
-// and alignments are kept here (columns are set up on the UI thread).
+// only the store, whose wake function posts one wake per batch, and Publish
+// announces all new rows with one beginInsertRows/endInsertRows, the changed
+// texts of the rows in view with one dataChanged, and a clear with one model
+// reset. Publishing happens at most once per display frame: a wake that comes
+// sooner after the last publish waits for the rest of the frame, so a flood of
+// rows costs the UI thread one publish, one scroll and one paint per frame.
+// Column headers and alignments are kept here (columns are set up on the UI
+// thread).
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -33,6 +39,14 @@ public:
     void Publish();
     /// Called by Publish with the newest scroll request (row, partialOK).
     void SetEnsureVisibleHandler(std::function<void(int, bool)> handler) { m_ensureVisible = std::move(handler); }
+    /// Gives the rows in view (first, last; -1 for none); changed texts of
+    /// other rows are not announced, as no view shows them. Without a handler
+    /// every changed row is announced.
+    void SetVisibleRowsHandler(std::function<void(int&, int&)> handler) { m_visibleRows = std::move(handler); }
+    /// The least time between two publishes, in milliseconds (one frame at 60 Hz by default).
+    void SetPublishInterval(int ms) { m_intervalMs = ms; }
+    /// Publishes happened so far (for tests and measurements).
+    long PublishCount() const { return m_publishCount; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -41,6 +55,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    /// The store's wake, on the UI thread: publishes now or at the end of the frame.
+    void OnWake();
+
     struct Column {
         QString header;
         Qt::Alignment alignment;
@@ -49,6 +66,11 @@ private:
     std::vector<Column> m_columns;
     int m_published = 0;  // rows the model shows (UI thread only)
     std::function<void(int, bool)> m_ensureVisible;
+    std::function<void(int&, int&)> m_visibleRows;
+    QTimer m_frameTimer;          // pending publish at the end of the frame
+    QElapsedTimer m_sincePublish;  // invalid until the first publish
+    int m_intervalMs = 16;
+    long m_publishCount = 0;
 };
 
 }  // namespace win

@@ -6,15 +6,23 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPaintEvent>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "framework/ListModel.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 #include "framework/Resources.h"
+#include "tests/support/qt/QtTestHelpers.h"
 
 namespace win {
 namespace {
@@ -88,9 +96,12 @@ protected:
         list.EnsureVisible(row, FALSE);
         return row;
     }
+    // Runs the event loop past the end of the current frame, when the list
+    // publishes what is pending.
+    void PumpFrame() { qvtest::PumpEvents(40); }
     QPoint RowCenter(int row, int column = 0) {
-        QApplication::processEvents();
-        ListTreeView* view = list.GetTreeView();
+        PumpFrame();
+        ListTableView* view = list.GetTableView();
         return view->visualRect(list.GetModel()->index(row, column)).center();
     }
 
@@ -106,25 +117,35 @@ TEST_F(CListCtrlTest, ColumnsAndStyles) {
     ListModel* model = list.GetModel();
     EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Dest. Address");
     EXPECT_TRUE(model->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
-    EXPECT_TRUE(list.GetTreeView()->header()->sectionsMovable());
-    EXPECT_EQ(list.GetTreeView()->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_EQ(list.GetTreeView()->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_TRUE(list.GetTreeView()->uniformRowHeights());
+    EXPECT_TRUE(list.GetTableView()->horizontalHeader()->sectionsMovable());
+    EXPECT_EQ(list.GetTableView()->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list.GetTableView()->selectionBehavior(), QAbstractItemView::SelectRows);
+    // Rows of one fixed height, no row header, grid lines only with their style.
+    QHeaderView* rows = list.GetTableView()->verticalHeader();
+    EXPECT_FALSE(rows->isVisible());
+    EXPECT_GE(rows->defaultSectionSize(), list.GetTableView()->fontMetrics().height());
+    EXPECT_FALSE(list.GetTableView()->showGrid());
+    list.SetExtendedStyle(LVS_EX_GRIDLINES, LVS_EX_GRIDLINES);
+    EXPECT_TRUE(list.GetTableView()->showGrid());
+    EXPECT_EQ(list.GetExtendedStyle(), 0xB1u);
+    AddRow(0);
+    QApplication::processEvents();
+    EXPECT_EQ(rows->sectionResizeMode(0), QHeaderView::Fixed);
 }
 
-TEST_F(CListCtrlTest, RowsPublishedOnNextTurnAndClearsReset) {
+TEST_F(CListCtrlTest, RowsPublishedWithinAFrameAndClearsReset) {
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 50; ++i) EXPECT_EQ(AddRow(i), i);
-        // The operations are complete at once; the model catches up in the event loop.
+        // The operations are complete at once; the model catches up within a frame.
         EXPECT_EQ(list.GetItemCount(), 50);
         EXPECT_EQ(list.GetItemText(49, 7), "r49c7");
         EXPECT_EQ(list.GetItemData(49), 1049u);
-        QApplication::processEvents();
+        PumpFrame();
         ListModel* model = list.GetModel();
         ASSERT_EQ(model->rowCount(), 50);
         EXPECT_EQ(model->data(model->index(10, 3)).toString(), "r10c3");
         list.SetItemText(10, 3, "host.example");
-        QApplication::processEvents();
+        PumpFrame();
         EXPECT_EQ(model->data(model->index(10, 3)).toString(), "host.example");
         EXPECT_TRUE(list.DeleteAllItems());
         EXPECT_EQ(model->rowCount(), 0);
@@ -165,7 +186,7 @@ TEST_F(CListCtrlTest, ItemOperationsOnMissingRowsFail) {
 
 TEST_F(CListCtrlTest, ClickAndDoubleClickNotifyAfterSelecting) {
     for (int i = 0; i < 5; ++i) AddRow(i);
-    QWidget* viewport = list.GetTreeView()->viewport();
+    QWidget* viewport = list.GetTableView()->viewport();
 
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, RowCenter(2, 4));
     ASSERT_EQ(parent.codes, std::vector<UINT>{NM_CLICK});
@@ -185,15 +206,15 @@ TEST_F(CListCtrlTest, ClickAndDoubleClickNotifyAfterSelecting) {
 
     // Keyboard moves the selection without notifications.
     parent.codes.clear();
-    list.GetTreeView()->setFocus();
-    QTest::keyClick(list.GetTreeView(), Qt::Key_Down);
+    list.GetTableView()->setFocus();
+    QTest::keyClick(list.GetTableView(), Qt::Key_Down);
     QApplication::processEvents();
     EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 4);
     EXPECT_TRUE(parent.codes.empty());
-    EXPECT_EQ(list.GetTreeView()->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(list.GetTableView()->selectionModel()->selectedRows().size(), 1);
 
     // The selection stays drawn as active without the focus.
-    const QPalette p = list.GetTreeView()->palette();
+    const QPalette p = list.GetTableView()->palette();
     EXPECT_EQ(p.color(QPalette::Inactive, QPalette::Highlight), p.color(QPalette::Active, QPalette::Highlight));
 
     // Clearing drops the selection.
@@ -203,10 +224,10 @@ TEST_F(CListCtrlTest, ClickAndDoubleClickNotifyAfterSelecting) {
 
 TEST_F(CListCtrlTest, DraggedColumnKeepsCellMapping) {
     AddRow(1);
-    QHeaderView* header = list.GetTreeView()->header();
+    QHeaderView* header = list.GetTableView()->horizontalHeader();
     header->moveSection(3, 0);  // what a header drag does
     AddRow(2);
-    QApplication::processEvents();
+    PumpFrame();
     EXPECT_EQ(header->logicalIndex(0), 3);
     ListModel* model = list.GetModel();
     EXPECT_EQ(model->data(model->index(1, 3)).toString(), "r2c3");
@@ -216,10 +237,89 @@ TEST_F(CListCtrlTest, DraggedColumnKeepsCellMapping) {
 
 TEST_F(CListCtrlTest, EnsureVisibleScrollsToNewestRow) {
     for (int i = 0; i < 500; ++i) AddRow(i);
-    QApplication::processEvents();
-    ListTreeView* view = list.GetTreeView();
+    PumpFrame();
+    ListTableView* view = list.GetTableView();
     const QRect r = view->visualRect(list.GetModel()->index(499, 0));
     EXPECT_TRUE(view->viewport()->rect().contains(r)) << r.y() << " in " << view->viewport()->height();
+}
+
+// Paint regions of a widget, collected until cleared.
+class PaintRecorder : public QObject {
+public:
+    QRegion painted;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+TEST_F(CListCtrlTest, AppendedRowRepaintsOnlyItself) {
+    for (int i = 0; i < 5; ++i) AddRow(i);
+    PumpFrame();
+    QWidget* viewport = list.GetTableView()->viewport();
+    PaintRecorder recorder;
+    viewport->installEventFilter(&recorder);
+    AddRow(5);
+    PumpFrame();
+    viewport->removeEventFilter(&recorder);
+    ListTableView* view = list.GetTableView();
+    const QRect newRow = view->visualRect(list.GetModel()->index(5, 0));
+    const QRect oldRow = view->visualRect(list.GetModel()->index(0, 0));
+    EXPECT_TRUE(recorder.painted.intersects(newRow));
+    EXPECT_FALSE(recorder.painted.intersects(oldRow)) << "rows that did not change were painted again";
+}
+
+TEST_F(CListCtrlTest, ChangedTextsAnnouncedOnlyForRowsInView) {
+    for (int i = 0; i < 500; ++i) AddRow(i);
+    PumpFrame();
+    ListModel* model = list.GetModel();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    // Row 0 is scrolled out of view by the newest row: its new text is read
+    // when it comes back into view, without an announcement now.
+    ASSERT_TRUE(list.SetItemText(0, 1, "far.example"));
+    PumpFrame();
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(model->data(model->index(0, 1)).toString(), "far.example");
+    ASSERT_TRUE(list.SetItemText(498, 3, "near.example"));
+    PumpFrame();
+    ASSERT_EQ(changed.count(), 1);
+    const QModelIndex first = changed[0][0].toModelIndex();
+    const QModelIndex last = changed[0][1].toModelIndex();
+    EXPECT_EQ(first.row(), 498);
+    EXPECT_EQ(last.row(), 498);
+    EXPECT_EQ(model->data(model->index(498, 3)).toString(), "near.example");
+    // Scrolling back to the top shows the text set while the row was out of view.
+    list.GetTableView()->verticalScrollBar()->setValue(0);
+    EXPECT_EQ(list.GetTableView()->rowAt(0), 0);
+}
+
+TEST_F(CListCtrlTest, RowsFromAWorkerPublishedAtMostOncePerFrame) {
+    constexpr int kRows = 200;
+    ListModel* model = list.GetModel();
+    const long before = model->PublishCount();
+    std::atomic<bool> done{false};
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::thread worker([&] {
+        for (int i = 0; i < kRows; ++i) {
+            AddRow(i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        done = true;
+    });
+    int seenDuring = 0;
+    while (!done && elapsed.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        seenDuring = std::max(seenDuring, model->rowCount());
+    }
+    worker.join();
+    PumpFrame();
+    const long publishes = model->PublishCount() - before;
+    EXPECT_EQ(model->rowCount(), kRows);
+    EXPECT_GT(seenDuring, 0) << "rows appear while the worker still appends";
+    // One publish per started 16 ms frame at most, and a last one at the end.
+    EXPECT_LE(publishes, elapsed.elapsed() / 16 + 2) << "over " << elapsed.elapsed() << " ms";
+    EXPECT_GE(publishes, 2);
 }
 
 TEST_F(CListCtrlTest, OperationsFailAfterDestruction) {

@@ -109,9 +109,9 @@ TEST(CCorvelViewConcurrencyTest, ClearDuringCaptureMakesTheNextDatagramRowZero) 
         EXPECT_EQ(row, 0);
     }
     // The newest row is scrolled into view.
-    ListTreeView* tree = h.List().GetTreeView();
-    const QRect rect = tree->visualRect(h.List().GetModel()->index(h.List().GetItemCount() - 1, 0));
-    EXPECT_TRUE(tree->viewport()->rect().contains(rect));
+    ListTableView* table = h.List().GetTableView();
+    const QRect rect = table->visualRect(h.List().GetModel()->index(h.List().GetItemCount() - 1, 0));
+    EXPECT_TRUE(table->viewport()->rect().contains(rect));
 }
 
 TEST(CCorvelViewConcurrencyTest, ClearRacingTheAppendsFreesEveryRecordOnce) {

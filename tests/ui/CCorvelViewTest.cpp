@@ -36,7 +36,7 @@ TEST(CCorvelViewTest, ColumnsAndStyles) {
         EXPECT_EQ(model->headerData(c, Qt::Horizontal).toString().toStdString(), columns[c].heading);
         const auto align = Qt::Alignment(model->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt());
         EXPECT_EQ((align & Qt::AlignRight) != 0, columns[c].right) << columns[c].heading;
-        EXPECT_EQ(list.GetTreeView()->header()->sectionSize(c), columns[c].width) << columns[c].heading;
+        EXPECT_EQ(list.GetTableView()->horizontalHeader()->sectionSize(c), columns[c].width) << columns[c].heading;
     }
     EXPECT_EQ(h.view->GetStyle() & 0x5080000Fu, 0x5080000Du);
     EXPECT_EQ(list.GetExtendedStyle(), 0xB0u);

@@ -15,7 +15,7 @@
 #include "document/CCorvelDoc.h"
 #include "framework/CListView.h"
 #include "framework/ListModel.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 #include "packet/IPPacket.h"
 #include "platform/WinSock.h"
 #include "tests/packet/DatagramBuilder.h"
@@ -106,10 +106,10 @@ public:
     std::string Cell(int row, int column) { return List().GetItemText(row, column); }
     QPoint RowCenter(int row) {
         QApplication::processEvents();
-        win::ListTreeView* tree = List().GetTreeView();
-        return tree->visualRect(List().GetModel()->index(row, 0)).center();
+        win::ListTableView* table = List().GetTableView();
+        return table->visualRect(List().GetModel()->index(row, 0)).center();
     }
-    QWidget* Viewport() { return List().GetTreeView()->viewport(); }
+    QWidget* Viewport() { return List().GetTableView()->viewport(); }
     void Click(int row) { QTest::mouseClick(Viewport(), Qt::LeftButton, Qt::NoModifier, RowCenter(row)); }
     void ClickEmptySpace() {
         QTest::mouseClick(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, Viewport()->height() - 5));
