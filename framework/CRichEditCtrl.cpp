@@ -5,7 +5,7 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 namespace win {
 
@@ -47,29 +47,31 @@ BOOL CRichEditCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id)
 }
 
 QWidget* CRichEditCtrl::CreateWidget(const CREATESTRUCT&, QWidget* parent) {
-    auto* edit = new QTextEdit(parent);
-    edit->setAcceptRichText(false);
-    edit->setLineWrapMode(QTextEdit::NoWrap);
+    // A plain-text edit keeps per-character formats like a rich one, but lays
+    // out only the lines it shows: a dump of thousands of lines goes in
+    // without shaping every line first.
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
     edit->setUndoRedoEnabled(false);
     return edit;
 }
 
-QTextEdit* CRichEditCtrl::Edit() const { return static_cast<QTextEdit*>(GetWidget()); }
+QPlainTextEdit* CRichEditCtrl::Edit() const { return static_cast<QPlainTextEdit*>(GetWidget()); }
 
 QTextDocument* CRichEditCtrl::GetDocument() const {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     return edit ? edit->document() : nullptr;
 }
 
 BOOL CRichEditCtrl::SetReadOnly(BOOL readOnly) {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit) return FALSE;
     edit->setReadOnly(readOnly != FALSE);
     return TRUE;
 }
 
 BOOL CRichEditCtrl::SetDefaultCharFormat(CHARFORMAT& format) {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit) return FALSE;
     const QTextCharFormat f = ToQt(format);
     QTextCursor all(edit->document());
@@ -82,15 +84,15 @@ BOOL CRichEditCtrl::SetDefaultCharFormat(CHARFORMAT& format) {
 }
 
 BOOL CRichEditCtrl::SetSelectionCharFormat(CHARFORMAT& format) {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit) return FALSE;
-    // With an empty selection QTextEdit keeps the merged format for the next insertion.
+    // With an empty selection the edit keeps the merged format for the next insertion.
     edit->mergeCurrentCharFormat(ToQt(format));
     return TRUE;
 }
 
 void CRichEditCtrl::SetSel(long start, long end) {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit) return;
     QTextCursor cursor = edit->textCursor();
     const long length = GetTextLength();
@@ -103,7 +105,7 @@ void CRichEditCtrl::SetSel(long start, long end) {
 }
 
 void CRichEditCtrl::Clear() {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit) return;
     QTextCursor cursor = edit->textCursor();
     // The format at the insertion point survives the deletion, as a rich edit's does.
@@ -114,7 +116,7 @@ void CRichEditCtrl::Clear() {
 }
 
 void CRichEditCtrl::ReplaceSel(LPCSTR text, BOOL canUndo) {
-    QTextEdit* edit = Edit();
+    QPlainTextEdit* edit = Edit();
     if (!edit || !text) return;
     QString s = QString::fromLocal8Bit(text);
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));

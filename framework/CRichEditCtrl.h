@@ -1,4 +1,5 @@
-// The rich-text edit control: a QTextEdit child window driven the way a
+// The rich-text edit control: a QPlainTextEdit child window (per-character
+// faces and colours, lines laid out only when shown) driven the way a
 // program drives a rich edit control. Text goes in at the insertion point
 // (ReplaceSel) in the current insertion format, which SetSelectionCharFormat
 // changes while the selection is empty; "\r\n" becomes one line break and
@@ -11,7 +12,7 @@
 #include "framework/CWnd.h"
 
 class QTextDocument;
-class QTextEdit;
+class QPlainTextEdit;
 
 namespace win {
 
@@ -98,7 +99,7 @@ protected:
     QWidget* CreateWidget(const CREATESTRUCT& cs, QWidget* parent) override;
 
 private:
-    QTextEdit* Edit() const;
+    QPlainTextEdit* Edit() const;
 };
 
 }  // namespace win

@@ -8,7 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_F(CRichEditCtrlTest, ReadOnlyWithDefaultFormat) {
-    auto* widget = qobject_cast<QTextEdit*>(edit.GetWidget());
+    auto* widget = qobject_cast<QPlainTextEdit*>(edit.GetWidget());
     ASSERT_NE(widget, nullptr);
     EXPECT_TRUE(widget->isReadOnly());
     // Read-only refuses the user's typing, not the program's insertions.
