@@ -12,9 +12,19 @@
 //   progress calling recv on a socket being closed.
 // - Destruction releases the consumers and waits until none is inside
 //   WaitForPacket or PopPacket before the queue is drained and the lock deleted.
+// - A handler run receives until recv would block or kBatchLimit records are
+//   taken, each into a new IPPacket as one datagram per run would, then
+//   appends the whole batch under one lock and sets the packet event once. A
+//   batch left unfinished at the bound leaves FD_READ recorded, so the wait
+//   fires again at once for the rest.
+// - Loss is never silent: after each batch the engine asks the socket how
+//   many datagrams the system dropped (its receive ring was full) and writes a
+//   trace line with the new count, at most one a second while losses go on,
+//   and a last one with any remainder when the socket is closed.
 #include "capture/CaptureEngine.h"
 
 #include <cstdio>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -29,6 +39,13 @@ void NetworkEventCallback(PVOID context, BOOL /*timerOrWaitFired*/)
 {
     static_cast<CaptureEngine*>(context)->OnNetworkEvent();
 }
+
+// Bounds one handler run: enough for a whole ring block of small datagrams,
+// few enough that a long burst reaches the consumer in portions.
+constexpr int kBatchLimit = 1024;
+
+// At most one loss line a second while the system keeps dropping.
+constexpr unsigned long long kLossReportIntervalMs = 1000;
 
 [[noreturn]] void ThrowFormatted(const char* format, int first, int second = 0)
 {
@@ -46,7 +63,11 @@ CaptureEngine::CaptureEngine()
       m_hPacketEvent(nullptr),
       m_hShutdownEvent(nullptr),
       m_bReleased(false),
-      m_nConsumersInside(0)
+      m_nConsumersInside(0),
+      m_nSocketDropped(0),
+      m_nUnreported(0),
+      m_nLastReportTick(0),
+      m_nLost(0)
 {
     InitializeCriticalSection(&m_csQueue);
     m_hNetEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -142,8 +163,11 @@ void CaptureEngine::OpenCapture()
 
 void CaptureEngine::CloseCapture()
 {
+    // Waits for a batch in progress, so the socket is never closed under a receive.
+    std::lock_guard<std::mutex> receiving(m_mxReceive);
     const SOCKET s = m_socket.exchange(INVALID_SOCKET);
     if (s != INVALID_SOCKET) {
+        ReportLoss(s, true);
         closesocket(s);
     }
 }
@@ -152,8 +176,10 @@ void CaptureEngine::CloseSocketIfCurrent(SOCKET s)
 {
     // FD_CLOSE of a socket that the UI thread has meanwhile replaced must not
     // close the new one.
+    std::lock_guard<std::mutex> receiving(m_mxReceive);
     SOCKET expected = s;
     if (m_socket.compare_exchange_strong(expected, INVALID_SOCKET)) {
+        ReportLoss(s, true);
         closesocket(s);
     }
 }
@@ -181,50 +207,115 @@ void CaptureEngine::OnNetworkEvent()
 
     // Compared as a whole: FD_READ and FD_CLOSE together do nothing.
     if (events.lNetworkEvents == FD_READ) {
-        ReceiveDatagram(s);
+        ReceiveDatagrams(s);
     } else if (events.lNetworkEvents == FD_CLOSE) {
         CloseSocketIfCurrent(s);
     }
 }
 
-void CaptureEngine::ReceiveDatagram(SOCKET s)
+void CaptureEngine::ReceiveDatagrams(SOCKET s)
 {
-    Packet* packet = nullptr;
-    try {
-        packet = new IPPacket;
-    } catch (const std::bad_alloc&) {
-        DiscardDatagram(s);
+    std::lock_guard<std::mutex> receiving(m_mxReceive);
+    // The socket may have been closed, or replaced, while this run waited.
+    if (m_socket.load() != s) {
         return;
     }
 
-    const int received = recv(s, reinterpret_cast<char*>(packet->GetData()), packet->GetCapacity(), 0);
-    if (received == SOCKET_ERROR) {
-        delete packet;
-        return;
-    }
-
-    try {
-        packet->SetReceived(received);
-        EnterCriticalSection(&m_csQueue);
+    Packet* batch[kBatchLimit];
+    int count = 0;
+    while (count < kBatchLimit) {
+        Packet* packet = nullptr;
         try {
-            m_packets.push_back(packet);
-        } catch (...) {
-            LeaveCriticalSection(&m_csQueue);
-            throw;
+            packet = new IPPacket;
+        } catch (const std::bad_alloc&) {
+            if (!DiscardDatagram(s)) {
+                break;
+            }
+            continue;
         }
-        LeaveCriticalSection(&m_csQueue);
+
+        const int received = recv(s, reinterpret_cast<char*>(packet->GetData()), packet->GetCapacity(), 0);
+        if (received == SOCKET_ERROR) {
+            // Nothing more waits (or the socket failed): the batch is complete.
+            delete packet;
+            break;
+        }
+        try {
+            packet->SetReceived(received);
+        } catch (const std::bad_alloc&) {
+            delete packet;
+            continue;
+        }
+        batch[count++] = packet;
+    }
+
+    AppendBatch(batch, count);
+    ReportLoss(s, false);
+}
+
+void CaptureEngine::AppendBatch(Packet** batch, int count)
+{
+    if (count == 0) {
+        return;
+    }
+    bool appended = true;
+    EnterCriticalSection(&m_csQueue);
+    try {
+        // Insertion at an end of a deque either succeeds or changes nothing.
+        m_packets.insert(m_packets.end(), batch, batch + count);
     } catch (const std::bad_alloc&) {
-        delete packet;
+        appended = false;
+    }
+    LeaveCriticalSection(&m_csQueue);
+    if (!appended) {
+        for (int i = 0; i < count; ++i) {
+            delete batch[i];
+        }
         return;
     }
     SetEvent(m_hPacketEvent);
 }
 
-void CaptureEngine::DiscardDatagram(SOCKET s)
+bool CaptureEngine::DiscardDatagram(SOCKET s)
 {
     // The receive truncates to the buffer, so a few bytes take the whole datagram.
     char scratch[64];
-    recv(s, scratch, sizeof scratch, 0);
+    return recv(s, scratch, sizeof scratch, 0) != SOCKET_ERROR;
+}
+
+void CaptureEngine::ReportLoss(SOCKET s, bool closing)
+{
+    // m_mxReceive is held. The socket's count covers its whole life.
+    unsigned long long dropped = 0;
+    DWORD bytesReturned = 0;
+    if (WSAIoctl(s, SIO_GET_DROPPED_COUNT, nullptr, 0, &dropped, sizeof dropped, &bytesReturned, nullptr, nullptr) !=
+            SOCKET_ERROR &&
+        dropped > m_nSocketDropped) {
+        const unsigned long long lost = dropped - m_nSocketDropped;
+        m_nSocketDropped = dropped;
+        m_nUnreported += lost;
+        m_nLost.fetch_add(lost);
+    }
+    if (closing) {
+        m_nSocketDropped = 0;
+    }
+    if (m_nUnreported == 0) {
+        return;
+    }
+    const unsigned long long now = GetTickCount64();
+    if (!closing && m_nLastReportTick != 0 && now - m_nLastReportTick < kLossReportIntervalMs) {
+        return;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "Capture: %llu datagrams lost (receive ring full)\n", m_nUnreported);
+    OutputDebugStringA(text);
+    m_nUnreported = 0;
+    m_nLastReportTick = now;
+}
+
+unsigned long long CaptureEngine::GetLostCount() const
+{
+    return m_nLost.load();
 }
 
 bool CaptureEngine::EnterConsumer()

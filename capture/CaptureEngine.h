@@ -13,6 +13,13 @@
 // consumer is inside WaitForPacket or PopPacket. The owner of a consumer thread
 // joins it after ReleaseConsumers and before destroying the engine, since a
 // consumer that already got true may still take m_csQueue.
+//
+// Receiving: a handler run takes every datagram waiting (up to a batch bound)
+// before it appends them under one lock and signals once. m_mxReceive keeps
+// overlapping runs from interleaving their batches, so records stay in arrival
+// order; it is held for a batch and by CloseCapture, never while waiting on an
+// event or on m_csQueue's consumer. Datagrams the system dropped because the
+// receive path was full are counted and written to the trace output.
 #pragma once
 
 #include <atomic>
@@ -57,6 +64,10 @@ public:
     /// Thread-pool threads only, through the registered wait.
     void OnNetworkEvent();
 
+    /// Datagrams the system dropped on this engine's capture sockets because
+    /// they arrived faster than they were taken, as far as read so far. Any thread.
+    unsigned long long GetLostCount() const;
+
 public:
     /// Address to capture on, dotted decimal; written by the document before OpenCapture.
     std::string m_sAdapter;
@@ -78,8 +89,10 @@ private:
     win::HANDLE m_hPacketEvent;
     win::HANDLE m_hShutdownEvent;
 
-    void ReceiveDatagram(win::SOCKET s);
-    void DiscardDatagram(win::SOCKET s);
+    void ReceiveDatagrams(win::SOCKET s);
+    bool DiscardDatagram(win::SOCKET s);
+    void AppendBatch(Packet** batch, int count);
+    void ReportLoss(win::SOCKET s, bool closing);
     void CloseSocketIfCurrent(win::SOCKET s);
     bool EnterConsumer();
     void LeaveConsumer();
@@ -89,4 +102,11 @@ private:
     std::mutex m_mxConsumers;
     std::condition_variable m_cvConsumers;
     int m_nConsumersInside;
+
+    // Serialises batches and socket closing; guards the loss bookkeeping below.
+    std::mutex m_mxReceive;
+    unsigned long long m_nSocketDropped;    // the current socket's drop count as last read
+    unsigned long long m_nUnreported;       // lost and not yet in a trace line
+    unsigned long long m_nLastReportTick;   // GetTickCount64 of the last loss line
+    std::atomic<unsigned long long> m_nLost;
 };

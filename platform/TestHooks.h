@@ -46,9 +46,17 @@ void ResetTotalCaptureStatistics();
 /// How SIO_RCVALL sets up the receive path of later capture sockets.
 struct CaptureRingOptions {
     bool enabled = true;              ///< false: a plain socket with a large receive buffer
-    unsigned blockSize = 1u << 20;    ///< bytes per ring block (a multiple of the page size)
-    unsigned blockCount = 32;         ///< blocks in the ring
-    unsigned blockTimeoutMs = 2;      ///< a block that holds datagrams is handed over after this at the latest
+    /// Bytes per ring block (a multiple of the page size): room for the
+    /// largest datagram, and small, so that blocks handed over by time-out
+    /// while hardly filled waste little of the ring.
+    unsigned blockSize = 1u << 17;
+    /// Blocks in the ring (64 MiB): a stall of the process rides on the
+    /// blocks; at 10,000 datagrams/s one block times out every blockTimeoutMs
+    /// ms, so 512 blocks hold about two seconds of it.
+    unsigned blockCount = 512;
+    /// A block that holds datagrams is handed over after this at the latest;
+    /// short enough that rows appear within about 20 ms.
+    unsigned blockTimeoutMs = 4;
 };
 /// Replaces the options; null restores the defaults.
 void SetCaptureRingOptions(const CaptureRingOptions* options);

@@ -72,6 +72,8 @@ struct SYSTEMTIME {
     WORD wMilliseconds;
 };
 void GetLocalTime(SYSTEMTIME* time);
+/// Milliseconds since an arbitrary start (the system's start), never going back.
+ULONGLONG GetTickCount64();
 
 // ---- Last error ----------------------------------------------------------------
 /// Per-thread last-error code.

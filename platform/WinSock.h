@@ -112,6 +112,11 @@ using LPWSAOVERLAPPED = WSAOVERLAPPED*;
 using LPWSAOVERLAPPED_COMPLETION_ROUTINE = void (*)(DWORD, DWORD, LPWSAOVERLAPPED, DWORD);
 inline constexpr DWORD SIO_RCVALL = 0x98000001;
 inline constexpr DWORD SIO_ADDRESS_LIST_QUERY = 0x48000016;
+/// This layer's own control code (an output-only vendor code): the number of
+/// datagrams the system dropped on the capture socket since it was created,
+/// because they arrived while its receive ring (or queue) was full, as an
+/// unsigned 64-bit value.
+inline constexpr DWORD SIO_GET_DROPPED_COUNT = 0x58000101;
 inline constexpr unsigned int RCVALL_OFF = 0;
 inline constexpr unsigned int RCVALL_ON = 1;
 /// SIO_RCVALL with RCVALL_ON starts delivery of every datagram sent or received

@@ -166,6 +166,9 @@ void CaptureSocket::RearmLocked() {
 }
 
 void CaptureSocket::PostLocked(long events) {
+    // Events already recorded have set the event, and only
+    // EnumNetworkEvents, which clears the record under this lock, resets it.
+    if ((m_pending & events) == events) return;
     m_pending |= events;
     SetEvent(m_event);
 }
@@ -314,6 +317,14 @@ void CaptureSocket::ReadKernelCountersLocked() {
     m_counters.kernelPackets += stats.v1.tp_packets;
     m_counters.kernelDrops += stats.v1.tp_drops;
     AddToCaptureTotals(stats.v1.tp_packets, stats.v1.tp_drops, 0, m_usesRing);
+}
+
+int CaptureSocket::DroppedCount(unsigned long long* count) {
+    std::lock_guard lock(m_mutex);
+    if (m_closed) return WSAENOTSOCK;
+    if (!m_usesRing || m_ring.TakeLossFlag()) ReadKernelCountersLocked();
+    *count = m_counters.kernelDrops;
+    return 0;
 }
 
 win::testing::CaptureStatistics CaptureSocket::Statistics() {

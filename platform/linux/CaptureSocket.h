@@ -48,6 +48,10 @@ public:
     void Close();
 
     win::testing::CaptureStatistics Statistics();
+    /// Datagrams the kernel dropped on this socket since it was created. Reads
+    /// the kernel's counter only when the ring has flagged a loss (or without
+    /// a ring), so asking after every batch costs no system call.
+    int DroppedCount(unsigned long long* count);
 
 private:
     long TakeLocked(char* buffer, std::size_t length);

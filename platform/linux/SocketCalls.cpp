@@ -94,6 +94,14 @@ int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOI
     }
     case SIO_ADDRESS_LIST_QUERY:
         return Result(detail::QueryAddressList(outBuffer, outLength, bytesReturned));
+    case SIO_GET_DROPPED_COUNT: {
+        unsigned long long dropped = 0;
+        if (outBuffer == nullptr || outLength < sizeof dropped) return FailWith(WSAEFAULT);
+        if (int error = socket->DroppedCount(&dropped)) return FailWith(error);
+        std::memcpy(outBuffer, &dropped, sizeof dropped);
+        *bytesReturned = sizeof dropped;
+        return 0;
+    }
     default:
         return FailWith(WSAEINVAL);
     }
