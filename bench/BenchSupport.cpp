@@ -2,12 +2,18 @@
 #include "bench/BenchSupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,16 +39,30 @@ sockaddr_in Loopback(unsigned short port)
 
 double FloodLoopback(unsigned short port, int count, int payload, int perSecond)
 {
+    // Datagrams go out in groups of kGroup per system call (sendmmsg), so the
+    // sender is cheap and its full rate high; pacing is checked per group.
+    constexpr int kGroup = 50;
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in to = Loopback(port);
+    sockaddr_in to = Loopback(port);
     std::vector<char> bytes(static_cast<std::size_t>(payload), 'x');
+    iovec piece{bytes.data(), bytes.size()};
+    mmsghdr messages[kGroup]{};
+    for (mmsghdr& message : messages) {
+        message.msg_hdr.msg_name = &to;
+        message.msg_hdr.msg_namelen = sizeof to;
+        message.msg_hdr.msg_iov = &piece;
+        message.msg_hdr.msg_iovlen = 1;
+    }
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) {
-        if (perSecond > 0 && i % 100 == 0) {
-            const auto due = start + std::chrono::nanoseconds(static_cast<long long>(i) * 1000000000LL / perSecond);
+    for (int sent = 0; sent < count;) {
+        if (perSecond > 0) {
+            const auto due = start + std::chrono::nanoseconds(static_cast<long long>(sent) * 1000000000LL / perSecond);
             std::this_thread::sleep_until(due);
         }
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        const int group = std::min(kGroup, count - sent);
+        const int done = ::sendmmsg(fd, messages, static_cast<unsigned>(group), 0);
+        // A failed send (no buffer space) still counts, so the loop ends.
+        sent += done > 0 ? done : group;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ::close(fd);
@@ -63,25 +83,30 @@ UdpSink::~UdpSink()
     ::close(m_fd);
 }
 
-TcpdumpRun::TcpdumpRun(unsigned short port)
+PeerCapture::PeerCapture(Tool tool, const std::string& filter) : m_tool(tool)
 {
-    char log[] = "/tmp/qv-tcpdump-XXXXXX";
+    char log[] = "/tmp/qv-peer-XXXXXX";
     const int fd = ::mkstemp(log);
     m_sLog = log;
-    const std::string filter = "udp dst port " + std::to_string(port);
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fd, 2);
         ::dup2(fd, 1);
-        ::execlp("tcpdump", "tcpdump", "-i", "lo", "-n", "-w", "/dev/null", filter.c_str(), static_cast<char*>(nullptr));
+        if (tool == Tool::Tcpdump) {
+            ::execlp("tcpdump", "tcpdump", "-i", "lo", "-n", "-w", "/dev/null", filter.c_str(),
+                     static_cast<char*>(nullptr));
+        } else {
+            ::execlp("dumpcap", "dumpcap", "-i", "lo", "-q", "-w", "/dev/null", "-f", filter.c_str(),
+                     static_cast<char*>(nullptr));
+        }
         ::_exit(127);
     }
     ::close(fd);
-    // tcpdump needs a moment to open its ring and apply the filter.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    // The program needs a moment to open its ring and apply the filter.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 }
 
-TcpdumpRun::~TcpdumpRun()
+PeerCapture::~PeerCapture()
 {
     if (m_pid > 0) {
         Finish();
@@ -91,14 +116,11 @@ TcpdumpRun::~TcpdumpRun()
     }
 }
 
-long TcpdumpRun::Finish()
+long PeerCapture::Finish()
 {
     if (m_pid <= 0) {
         return -1;
     }
-    // Without immediate mode tcpdump takes ring blocks only when they fill or
-    // time out; give the last block time to arrive before stopping it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     ::kill(m_pid, SIGINT);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
@@ -108,15 +130,173 @@ long TcpdumpRun::Finish()
     long captured = -1;
     while (std::getline(in, line)) {
         // sscanf would report a match for the number before any mismatching
-        // words, so the line is recognised by its words first.
-        const long n = std::atol(line.c_str());
-        if (line.find(" packets captured") != std::string::npos) {
-            captured = n;
-        } else if (line.find(" packets dropped by kernel") != std::string::npos) {
-            m_nDropped = n;
+        // words, so each line is recognised by its words first.
+        if (m_tool == Tool::Tcpdump) {
+            const long n = std::atol(line.c_str());
+            if (line.find(" packets captured") != std::string::npos) {
+                captured = n;
+            } else if (line.find(" packets dropped by kernel") != std::string::npos) {
+                m_nDropped = n;
+            }
+        } else {
+            // "Packets captured: N" and "Packets received/dropped on interface 'lo': R/D (...)".
+            const std::string capturedTag = "Packets captured: ";
+            const std::size_t at = line.find(capturedTag);
+            if (at != std::string::npos) {
+                captured = std::atol(line.c_str() + at + capturedTag.size());
+            } else if (line.rfind("Packets received/dropped", 0) == 0) {
+                const std::size_t slash = line.find('/', line.find("': "));
+                if (slash != std::string::npos) {
+                    m_nDropped = std::atol(line.c_str() + slash + 1);
+                }
+            }
         }
     }
     return captured;
+}
+
+long long CpuNanoseconds(int pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr) {
+        return -1;
+    }
+    long long total = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
+        long long onCpu = 0;
+        if (in >> onCpu) {
+            total += onCpu;
+        }
+    }
+    ::closedir(dir);
+    return total;
+}
+
+bool EnterPrivateLoopback()
+{
+    if (::unshare(CLONE_NEWNET) != 0) {
+        return false;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return up;
+}
+
+bool ReadAll(int fd, void* data, std::size_t size)
+{
+    auto* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, bytes, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+ChildProcess::ChildProcess(const std::function<int(int commandFd, int replyFd)>& body)
+{
+    int command[2];
+    int reply[2];
+    if (::pipe(command) != 0) {
+        return;
+    }
+    if (::pipe(reply) != 0) {
+        ::close(command[0]);
+        ::close(command[1]);
+        return;
+    }
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::close(command[1]);
+        ::close(reply[0]);
+        ::_exit(body(command[0], reply[1]));
+    }
+    ::close(command[0]);
+    ::close(reply[1]);
+    m_commandFd = command[1];
+    m_replyFd = reply[0];
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        Wait();
+    }
+    if (m_commandFd >= 0) {
+        ::close(m_commandFd);
+    }
+    if (m_replyFd >= 0) {
+        ::close(m_replyFd);
+    }
+}
+
+bool ChildProcess::Send(char command)
+{
+    return m_commandFd >= 0 && WriteAll(m_commandFd, &command, 1);
+}
+
+bool ChildProcess::Receive(void* data, std::size_t size)
+{
+    return m_replyFd >= 0 && ReadAll(m_replyFd, data, size);
+}
+
+void ChildProcess::Stop()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGSTOP);
+    }
+}
+
+void ChildProcess::Continue()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGCONT);
+    }
+}
+
+int ChildProcess::Wait()
+{
+    if (m_pid <= 0) {
+        return -1;
+    }
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 long ResidentBytes()

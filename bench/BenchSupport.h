@@ -3,6 +3,8 @@
 // on loopback, tcpdump as a reference capture, and the resident set size.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace bench {
@@ -26,22 +28,66 @@ private:
     unsigned short m_wPort = 0;
 };
 
-/// Runs `tcpdump -i lo -w /dev/null udp dst port <port>` until Finish.
-class TcpdumpRun {
+/// A peer capture program on lo writing to /dev/null with a filter:
+/// `tcpdump -i lo -n -w /dev/null <filter>` or `dumpcap -i lo -q -w /dev/null -f <filter>`.
+class PeerCapture {
 public:
-    explicit TcpdumpRun(unsigned short port);
-    ~TcpdumpRun();
-    /// Stops tcpdump and returns its "packets captured" count (one per
-    /// datagram: libpcap skips the outgoing loopback copy), or -1.
+    enum class Tool { Tcpdump, Dumpcap };
+    PeerCapture(Tool tool, const std::string& filter);
+    ~PeerCapture();
+    PeerCapture(const PeerCapture&) = delete;
+    PeerCapture& operator=(const PeerCapture&) = delete;
+    int Pid() const { return m_pid; }
+    /// Stops the program at once and returns its "packets captured" count
+    /// (one per loopback datagram: libpcap skips the outgoing copy), or -1.
+    /// Give it time to take its last ring block first: without immediate mode
+    /// libpcap waits for a block to fill or time out (up to a second).
     long Finish();
-    /// Its "packets dropped by kernel" count, after Finish.
+    /// Datagrams the kernel dropped for it, after Finish; -1 when not reported.
     long Dropped() const { return m_nDropped; }
 
 private:
+    Tool m_tool;
     int m_pid = -1;
     long m_nDropped = -1;
     std::string m_sLog;
 };
+
+/// CPU time (user and system) of every thread of a process so far, in
+/// nanoseconds, from /proc/<pid>/task/*/schedstat; -1 when it cannot be read.
+long long CpuNanoseconds(int pid);
+
+/// Moves the calling thread (and the threads and processes it starts later)
+/// into a network namespace of its own whose lo is up, so that lo carries
+/// nothing but the benchmark's own datagrams. False when that fails.
+bool EnterPrivateLoopback();
+
+/// A forked child process that runs body(commandFd, replyFd) and exits with
+/// its result; the parent talks to it through two pipes.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::function<int(int commandFd, int replyFd)>& body);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int Pid() const { return m_pid; }
+    bool Send(char command);
+    /// Reads exactly size bytes of the child's reply; false at its end.
+    bool Receive(void* data, std::size_t size);
+    void Stop();      ///< SIGSTOP: every thread of the child stands still
+    void Continue();  ///< SIGCONT
+    /// Waits for the child's end; its exit status, or -1.
+    int Wait();
+
+private:
+    int m_pid = -1;
+    int m_commandFd = -1;
+    int m_replyFd = -1;
+};
+/// Reads exactly size bytes from fd; false at its end or on an error.
+bool ReadAll(int fd, void* data, std::size_t size);
+/// Writes all size bytes to fd.
+bool WriteAll(int fd, const void* data, std::size_t size);
 
 /// VmRSS of this process in bytes.
 long ResidentBytes();

@@ -322,7 +322,7 @@ void CaptureSocket::ReadKernelCountersLocked() {
 int CaptureSocket::DroppedCount(unsigned long long* count) {
     std::lock_guard lock(m_mutex);
     if (m_closed) return WSAENOTSOCK;
-    if (!m_usesRing || m_ring.TakeLossFlag()) ReadKernelCountersLocked();
+    ReadKernelCountersLocked();
     *count = m_counters.kernelDrops;
     return 0;
 }

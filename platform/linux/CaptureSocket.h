@@ -48,9 +48,8 @@ public:
     void Close();
 
     win::testing::CaptureStatistics Statistics();
-    /// Datagrams the kernel dropped on this socket since it was created. Reads
-    /// the kernel's counter only when the ring has flagged a loss (or without
-    /// a ring), so asking after every batch costs no system call.
+    /// Datagrams the kernel dropped on this socket since it was created, read
+    /// from the kernel's counters now (one system call).
     int DroppedCount(unsigned long long* count);
 
 private:

@@ -60,11 +60,7 @@ bool PacketRing::OpenNextBlock() {
     // Skip blocks the kernel handed over empty; they carry nothing to take.
     for (unsigned tries = 0; tries < m_blockCount; ++tries) {
         std::uint8_t* block = BlockAt(m_block);
-        const std::uint32_t status = Status(block);
-        if ((status & TP_STATUS_USER) == 0) return false;
-        // The kernel marks every block it closes while its drop counter,
-        // which reading the statistics resets, is not zero.
-        if (status & TP_STATUS_LOSING) m_lossSeen = true;
+        if ((Status(block) & TP_STATUS_USER) == 0) return false;
         tpacket_hdr_v1& header = Header(block);
         if (header.num_pkts != 0) {
             m_framesLeft = header.num_pkts;
@@ -99,12 +95,6 @@ long PacketRing::Take(char* buffer, std::size_t length) {
         m_frame += frame->tp_next_offset;
     }
     return static_cast<long>(count);
-}
-
-bool PacketRing::TakeLossFlag() {
-    const bool seen = m_lossSeen;
-    m_lossSeen = false;
-    return seen;
 }
 
 bool PacketRing::HasData() const {

@@ -30,9 +30,6 @@ public:
     long Take(char* buffer, std::size_t length);
     /// True when a datagram waits to be taken.
     bool HasData() const;
-    /// True once after a block arrived that the kernel marked as closed while
-    /// it had dropped datagrams not yet read from its counters.
-    bool TakeLossFlag();
 
 private:
     std::uint8_t* BlockAt(unsigned index) const { return m_map + static_cast<std::size_t>(index) * m_blockSize; }
@@ -46,7 +43,6 @@ private:
     unsigned m_block = 0;               // the block the reader is in or waits for
     const std::uint8_t* m_frame = nullptr;  // next datagram of the open block
     unsigned m_framesLeft = 0;          // datagrams not yet taken from the open block
-    bool m_lossSeen = false;            // a block came with TP_STATUS_LOSING
 };
 
 }  // namespace win::detail

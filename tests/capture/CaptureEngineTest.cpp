@@ -4,9 +4,16 @@
 // 127.0.0.1 and every send loop is bounded.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +22,7 @@
 #include "capture/CaptureEngine.h"
 #include "packet/IPPacket.h"
 #include "platform/TestHooks.h"
+#include "tests/support/LoopbackSender.h"
 
 namespace {
 
@@ -122,6 +130,87 @@ private:
     std::vector<Packet*> m_records;
     int m_nWakes = 0;
     std::thread m_thread;
+};
+
+// Sequence number of a datagram that LoopbackSender sent to port, or -1.
+long SequenceOf(IPPacket& packet, unsigned short port)
+{
+    if (packet.GetProtocol(nullptr) != 17 || packet.GetDestPort() != port || packet.GetReceived() < 32) {
+        return -1;
+    }
+    const win::BYTE* payload = packet.GetData() + 28;
+    return (long{payload[0]} << 24) | (long{payload[1]} << 16) | (long{payload[2]} << 8) | long{payload[3]};
+}
+
+// Waits until the consumer has taken want records to port, or until the
+// count has not changed for a second; returns their sequence numbers in the
+// order taken.
+std::vector<long> TakenSequences(Consumer& consumer, unsigned short port, size_t want)
+{
+    std::vector<long> taken;
+    size_t last = 0;
+    auto settled = Clock::now() + std::chrono::seconds(1);
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < deadline) {
+        taken.clear();
+        for (IPPacket* packet : consumer.Records()) {
+            const long sequence = SequenceOf(*packet, port);
+            if (sequence >= 0) {
+                taken.push_back(sequence);
+            }
+        }
+        if (taken.size() >= want) {
+            break;
+        }
+        if (taken.size() != last) {
+            last = taken.size();
+            settled = Clock::now() + std::chrono::seconds(1);
+        } else if (Clock::now() > settled) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return taken;
+}
+
+// Sends standard error to a file while it lives; Text() reads what was written.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        char name[] = "/tmp/qv-engine-stderr-XXXXXX";
+        const int fd = ::mkstemp(name);
+        m_sName = name;
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~StderrCapture()
+    {
+        Restore();
+        ::unlink(m_sName.c_str());
+    }
+    void Restore()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_saved, 2);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+    }
+    std::string Text() const
+    {
+        std::ifstream in(m_sName);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    std::string m_sName;
+    int m_saved = -1;
 };
 
 #define REQUIRE_ROOT() \
@@ -445,6 +534,110 @@ TEST_F(CaptureEngineTest, UdpOnAVethInAPrivateNamespace)
     EXPECT_EQ(source, "10.200.0.1");
     EXPECT_EQ(dest, "10.200.0.9");
     EXPECT_EQ(protocol, "UDP");
+}
+
+// Handler runs take many datagrams each. While the consumer's lock is held
+// now and then for longer than the pool waits before it starts an
+// overlapping run, runs queue up behind one another; the records must still
+// come out in the order the datagrams were sent, each exactly once.
+TEST_F(CaptureEngineTest, BatchesKeepArrivalOrderAndHandEachRecordOverOnce)
+{
+    REQUIRE_ROOT();
+    constexpr int kCount = 20000;
+    constexpr unsigned short kPort = 40997;
+    std::vector<long> taken;
+    unsigned long long lost = 0;
+    int sent = 0;
+    const bool ran = RunInVethNamespace([&] {
+        CaptureEngine engine;
+        engine.m_sAdapter = "10.200.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        std::atomic<bool> sending(true);
+        std::thread staller([&] {
+            for (int i = 0; i < 20000 && sending.load(); ++i) {
+                win::EnterCriticalSection(&engine.m_csQueue);
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+                win::LeaveCriticalSection(&engine.m_csQueue);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        sent = testsupport::LoopbackSender::SendUdpTo("10.200.0.9", kPort, kCount, 16).sent;
+        taken = TakenSequences(consumer, kPort, kCount);
+        sending.store(false);
+        staller.join();
+        engine.CloseCapture();
+        consumer.Stop();
+        lost = engine.GetLostCount();
+    });
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+    ASSERT_EQ(sent, kCount);
+    EXPECT_EQ(lost, 0u) << "the ring holds the whole flood";
+    ASSERT_EQ(taken.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_EQ(taken[i], i) << "in arrival order, each once";
+    }
+}
+
+// A handler that cannot hand its batch over (the queue lock is held) stops
+// taking datagrams; the small ring fills and the system drops the rest. The
+// engine counts every drop and says so in the trace output.
+TEST_F(CaptureEngineTest, AStalledHandlerWithAFullRingReportsTheSystemsDrops)
+{
+    REQUIRE_ROOT();
+    constexpr int kCount = 10000;
+    constexpr unsigned short kPort = 40996;
+    win::testing::CaptureRingOptions small;
+    small.blockSize = 1u << 17;
+    small.blockCount = 4;
+    win::testing::SetCaptureRingOptions(&small);
+    std::vector<long> taken;
+    unsigned long long lost = 0;
+    int sent = 0;
+    StderrCapture trace;
+    const bool ran = RunInVethNamespace([&] {
+        CaptureEngine engine;
+        engine.m_sAdapter = "10.200.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        win::EnterCriticalSection(&engine.m_csQueue);
+        sent = testsupport::LoopbackSender::SendUdpTo("10.200.0.9", kPort, kCount, 64).sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        win::LeaveCriticalSection(&engine.m_csQueue);
+        taken = TakenSequences(consumer, kPort, kCount);
+        engine.CloseCapture();
+        consumer.Stop();
+        lost = engine.GetLostCount();
+    });
+    win::testing::SetCaptureRingOptions(nullptr);
+    trace.Restore();
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+
+    ASSERT_EQ(sent, kCount);
+    ASSERT_LT(taken.size(), static_cast<size_t>(kCount)) << "four blocks cannot hold the flood";
+    // Only our datagrams cross qv0, give or take a stray system datagram.
+    EXPECT_GE(lost, kCount - taken.size());
+    EXPECT_LE(lost, kCount - taken.size() + 4);
+    for (size_t i = 1; i < taken.size(); ++i) {
+        ASSERT_LT(taken[i - 1], taken[i]) << "what was kept is in order";
+    }
+
+    // The trace lines name every datagram lost.
+    unsigned long long reported = 0;
+    std::istringstream lines(trace.Text());
+    std::string line;
+    int lossLines = 0;
+    while (std::getline(lines, line)) {
+        unsigned long long count = 0;
+        char rest[64] = {};
+        if (std::sscanf(line.c_str(), "Capture: %llu datagrams lost %63[^\n]", &count, rest) == 2) {
+            EXPECT_STREQ(rest, "(receive ring full)");
+            reported += count;
+            ++lossLines;
+        }
+    }
+    EXPECT_GE(lossLines, 1);
+    EXPECT_EQ(reported, lost);
 }
 
 TEST_F(CaptureEngineTest, ReleasedBeforeAnyCapture)

@@ -379,6 +379,30 @@ TEST_F(CaptureSocketTest, FullRingCountsDrops) {
         EXPECT_TRUE(stats.ring);
         EXPECT_GT(stats.kernelDrops, 0u);
         EXPECT_GE(stats.kernelPackets, 2000u);
+
+        // The dropped count covers the socket's life; with what recv hands out
+        // it accounts for every datagram sent (lo carries only ours here).
+        unsigned long long dropped = 0;
+        DWORD returned = 0;
+        ASSERT_EQ(WSAIoctl(capture.Socket(), SIO_GET_DROPPED_COUNT, nullptr, 0, &dropped, sizeof dropped, &returned,
+                           nullptr, nullptr),
+                  0);
+        EXPECT_EQ(returned, sizeof dropped);
+        EXPECT_EQ(dropped, stats.kernelDrops);
+        std::vector<char> buffer(65535);
+        unsigned long long received = 0;
+        while (recv(capture.Socket(), buffer.data(), static_cast<int>(buffer.size()), 0) > 0) ++received;
+        EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+        ASSERT_EQ(WSAIoctl(capture.Socket(), SIO_GET_DROPPED_COUNT, nullptr, 0, &dropped, sizeof dropped, &returned,
+                           nullptr, nullptr),
+                  0);
+        EXPECT_EQ(received + dropped, 2000u);
+
+        unsigned long long tooSmall[1] = {};
+        EXPECT_EQ(WSAIoctl(capture.Socket(), SIO_GET_DROPPED_COUNT, nullptr, 0, tooSmall, 4, &returned, nullptr,
+                           nullptr),
+                  SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
     }));
 }
 

@@ -1,0 +1,227 @@
+// Capture under pressure, beside peer capture programs in the same runs. The
+// engine runs in a child process of its own (so that SIGSTOP stops all of it)
+// with a consumer that only pops and frees; the peers write to /dev/null. All
+// traffic is a bounded UDP flood on lo inside a private network namespace, so
+// lo carries nothing else. Needs root, tcpdump and (for the bursts) dumpcap.
+//
+// - BM_Stall: the whole engine process is stopped (SIGSTOP) for a while in
+//   the middle of a paced flood; tcpdump keeps running. Loss of each.
+// - BM_Burst: 300,000 datagrams at a paced rate or at the sender's full
+//   rate, captured at once by the engine, dumpcap and `tcpdump -w`: loss and
+//   CPU per captured datagram of each (all threads, from schedstat, counted
+//   from before the flood until the last ring block has been taken).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include "bench/BenchSupport.h"
+#include "capture/CaptureEngine.h"
+#include "platform/WinSock.h"
+
+using namespace win;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kFilter[] = "udp";
+
+struct EngineResult {
+    long long captured = -1;
+    long long lost = -1;  // the engine's own count of the system's drops
+};
+
+void WaitUntilStable(const std::atomic<long long>& count)
+{
+    long long last = -1;
+    while (count.load() != last) {
+        last = count.load();
+        std::this_thread::sleep_for(300ms);
+    }
+}
+
+// The child: captures on 127.0.0.1 with a pop-and-free consumer, says 'R'
+// when capturing, and on any command waits until the count settles, closes
+// and replies with an EngineResult.
+int RunEngine(int commandFd, int replyFd)
+{
+    WSADATA data{};
+    WSAStartup(0x0202, &data);
+    EngineResult result;
+    {
+        CaptureEngine engine;
+        engine.m_sAdapter = "127.0.0.1";
+        try {
+            engine.OpenCapture();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "engine: %s\n", e.what());
+            return 1;
+        }
+        std::atomic<long long> popped(0);
+        std::thread consumer([&] {
+            for (;;) {
+                EnterCriticalSection(&engine.m_csQueue);
+                if (!engine.m_packets.empty()) {
+                    Packet* packet = engine.PopPacket();
+                    LeaveCriticalSection(&engine.m_csQueue);
+                    delete packet;
+                    popped.fetch_add(1, std::memory_order_relaxed);
+                    continue;
+                }
+                LeaveCriticalSection(&engine.m_csQueue);
+                if (!engine.WaitForPacket()) {
+                    return;
+                }
+            }
+        });
+        bench::WriteAll(replyFd, "R", 1);
+        char command = 0;
+        bench::ReadAll(commandFd, &command, 1);
+        WaitUntilStable(popped);
+        engine.CloseCapture();
+        engine.ReleaseConsumers();
+        consumer.join();
+        result.captured = popped.load();
+        result.lost = static_cast<long long>(engine.GetLostCount());
+    }
+    WSACleanup();
+    bench::WriteAll(replyFd, &result, sizeof result);
+    return 0;
+}
+
+class EngineProcess {
+public:
+    EngineProcess() : m_child(RunEngine)
+    {
+        char ready = 0;
+        if (!m_child.Receive(&ready, 1) || ready != 'R') {
+            throw std::runtime_error("the engine did not start");
+        }
+    }
+    int Pid() const { return m_child.Pid(); }
+    void Stop() { m_child.Stop(); }
+    void Continue() { m_child.Continue(); }
+    EngineResult Finish()
+    {
+        EngineResult result;
+        m_child.Send('Q');
+        m_child.Receive(&result, sizeof result);
+        m_child.Wait();
+        return result;
+    }
+
+private:
+    bench::ChildProcess m_child;
+};
+
+double LostPercent(long long sent, long long captured)
+{
+    return captured < 0 ? -1 : 100.0 * static_cast<double>(sent - captured) / static_cast<double>(sent);
+}
+
+double MicrosecondsPer(long long nanoseconds, long long count)
+{
+    return count <= 0 ? -1 : nanoseconds / 1000.0 / static_cast<double>(count);
+}
+
+bool Prepare(benchmark::State& state)
+{
+    static const bool isolated = bench::EnterPrivateLoopback();
+    if (!isolated) {
+        state.SkipWithError("no private network namespace (needs root)");
+    }
+    return isolated;
+}
+
+// Args: rate per second, stall in ms, datagrams; the stop begins after a
+// third of the flood.
+void BM_Stall(benchmark::State& state)
+{
+    if (!Prepare(state)) {
+        return;
+    }
+    const int rate = static_cast<int>(state.range(0));
+    const auto stall = std::chrono::milliseconds(state.range(1));
+    const int count = static_cast<int>(state.range(2));
+    for (auto _ : state) {
+        bench::UdpSink sink;
+        bench::PeerCapture tcpdump(bench::PeerCapture::Tool::Tcpdump, kFilter);
+        EngineProcess engine;
+        double seconds = 0;
+        std::thread flood([&] { seconds = bench::FloodLoopback(sink.Port(), count, 64, rate); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000LL * count / rate / 3));
+        engine.Stop();
+        std::this_thread::sleep_for(stall);
+        engine.Continue();
+        flood.join();
+        std::this_thread::sleep_for(2000ms);
+        const EngineResult result = engine.Finish();
+        const long reference = tcpdump.Finish();
+        state.counters["sent_per_s"] = count / seconds;
+        state.counters["engine_lost"] = static_cast<double>(count - result.captured);
+        state.counters["engine_reported_lost"] = static_cast<double>(result.lost);
+        state.counters["tcpdump_lost"] = reference < 0 ? -1 : static_cast<double>(count - reference);
+        state.counters["tcpdump_kernel_drops"] = static_cast<double>(tcpdump.Dropped());
+    }
+}
+BENCHMARK(BM_Stall)
+    ->ArgNames({"rate", "stall_ms", "count"})
+    ->Args({10000, 1000, 30000})
+    ->Args({300000, 200, 300000})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Args: payload bytes, rate per second (0: the sender's full rate).
+void BM_Burst(benchmark::State& state)
+{
+    if (!Prepare(state)) {
+        return;
+    }
+    constexpr int kCount = 300000;
+    const int payload = static_cast<int>(state.range(0));
+    const int rate = static_cast<int>(state.range(1));
+    for (auto _ : state) {
+        bench::UdpSink sink;
+        bench::PeerCapture dumpcap(bench::PeerCapture::Tool::Dumpcap, kFilter);
+        bench::PeerCapture tcpdump(bench::PeerCapture::Tool::Tcpdump, kFilter);
+        EngineProcess engine;
+        const long long engineCpu = bench::CpuNanoseconds(engine.Pid());
+        const long long dumpcapCpu = bench::CpuNanoseconds(dumpcap.Pid());
+        const long long tcpdumpCpu = bench::CpuNanoseconds(tcpdump.Pid());
+        const double seconds = bench::FloodLoopback(sink.Port(), kCount, payload, rate);
+        // libpcap's programs take a ring block when it fills or times out (1 s).
+        std::this_thread::sleep_for(2500ms);
+        const long long engineUsed = bench::CpuNanoseconds(engine.Pid()) - engineCpu;
+        const long long dumpcapUsed = bench::CpuNanoseconds(dumpcap.Pid()) - dumpcapCpu;
+        const long long tcpdumpUsed = bench::CpuNanoseconds(tcpdump.Pid()) - tcpdumpCpu;
+        const EngineResult result = engine.Finish();
+        const long dumpcapCaptured = dumpcap.Finish();
+        const long tcpdumpCaptured = tcpdump.Finish();
+        state.counters["sent_per_s"] = kCount / seconds;
+        state.counters["engine_lost_pct"] = LostPercent(kCount, result.captured);
+        state.counters["dumpcap_lost_pct"] = LostPercent(kCount, dumpcapCaptured);
+        state.counters["tcpdump_lost_pct"] = LostPercent(kCount, tcpdumpCaptured);
+        state.counters["engine_reported_lost"] = static_cast<double>(result.lost);
+        state.counters["engine_cpu_us"] = MicrosecondsPer(engineUsed, result.captured);
+        state.counters["dumpcap_cpu_us"] = MicrosecondsPer(dumpcapUsed, dumpcapCaptured);
+        state.counters["tcpdump_cpu_us"] = MicrosecondsPer(tcpdumpUsed, tcpdumpCaptured);
+    }
+}
+BENCHMARK(BM_Burst)
+    ->ArgNames({"payload", "rate"})
+    ->Args({64, 0})
+    ->Args({1400, 0})
+    ->Args({64, 100000})
+    ->Args({1400, 100000})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
