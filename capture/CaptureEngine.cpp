@@ -23,6 +23,7 @@
 //   and a last one with any remainder when the socket is closed.
 #include "capture/CaptureEngine.h"
 
+#include <chrono>
 #include <cstdio>
 #include <iterator>
 #include <new>
@@ -45,7 +46,7 @@ void NetworkEventCallback(PVOID context, BOOL /*timerOrWaitFired*/)
 constexpr int kBatchLimit = 1024;
 
 // At most one loss line a second while the system keeps dropping.
-constexpr unsigned long long kLossReportIntervalMs = 1000;
+constexpr std::chrono::seconds kLossReportInterval(1);
 
 [[noreturn]] void ThrowFormatted(const char* format, int first, int second = 0)
 {
@@ -66,7 +67,7 @@ CaptureEngine::CaptureEngine()
       m_nConsumersInside(0),
       m_nSocketDropped(0),
       m_nUnreported(0),
-      m_nLastReportTick(0),
+      m_bReportedLoss(false),
       m_nLost(0)
 {
     InitializeCriticalSection(&m_csQueue);
@@ -302,15 +303,16 @@ void CaptureEngine::ReportLoss(SOCKET s, bool closing)
     if (m_nUnreported == 0) {
         return;
     }
-    const unsigned long long now = GetTickCount64();
-    if (!closing && m_nLastReportTick != 0 && now - m_nLastReportTick < kLossReportIntervalMs) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!closing && m_bReportedLoss && now - m_tLastReport < kLossReportInterval) {
         return;
     }
     char text[96];
     std::snprintf(text, sizeof text, "Capture: %llu datagrams lost (receive ring full)\n", m_nUnreported);
     OutputDebugStringA(text);
     m_nUnreported = 0;
-    m_nLastReportTick = now;
+    m_tLastReport = now;
+    m_bReportedLoss = true;
 }
 
 unsigned long long CaptureEngine::GetLostCount() const

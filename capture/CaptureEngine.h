@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -108,6 +109,7 @@ private:
     std::mutex m_mxReceive;
     unsigned long long m_nSocketDropped;    // the current socket's drop count as last read
     unsigned long long m_nUnreported;       // lost and not yet in a trace line
-    unsigned long long m_nLastReportTick;   // GetTickCount64 of the last loss line
+    bool m_bReportedLoss;                   // a loss line has been written
+    std::chrono::steady_clock::time_point m_tLastReport;  // when
     std::atomic<unsigned long long> m_nLost;
 };

@@ -72,8 +72,6 @@ struct SYSTEMTIME {
     WORD wMilliseconds;
 };
 void GetLocalTime(SYSTEMTIME* time);
-/// Milliseconds since an arbitrary start (the system's start), never going back.
-ULONGLONG GetTickCount64();
 
 // ---- Last error ----------------------------------------------------------------
 /// Per-thread last-error code.
