@@ -3,7 +3,11 @@
 // and the capture time text.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -306,6 +310,43 @@ TEST(IPPacketTest, DeletedThroughTheInterface)
     char info[32];
     packet->GetInfo(info);
     EXPECT_STREQ(info, "flags: SYN ");
+}
+
+// The decoding cases are the seed corpus of the packet fuzz target
+// (scripts/fuzz.sh): one file per case in the folder QV_FUZZ_CORPUS names (a
+// fresh temporary folder without it). Each file must read back as bytes that
+// decode to the case's texts.
+TEST(IPPacketTest, DecodeCasesWriteTheFuzzSeedCorpus)
+{
+    namespace fs = std::filesystem;
+    const char* named = std::getenv("QV_FUZZ_CORPUS");
+    char fresh[] = "/tmp/qv-packet-seeds-XXXXXX";
+    const char* made = named != nullptr ? named : mkdtemp(fresh);
+    ASSERT_NE(made, nullptr);
+    const fs::path folder(made);
+    fs::create_directories(folder);
+    for (const DecodeCase& c : kDecodeCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = folder / c.name;
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
+            ASSERT_TRUE(out.good());
+        }
+        std::ifstream in(file, std::ios::binary);
+        const Bytes read{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        ASSERT_EQ(read, c.bytes);
+        IPPacket packet;
+        Receive(packet, read);
+        char text[64];
+        packet.GetSourceAddress(text);
+        EXPECT_STREQ(text, c.source);
+        packet.GetProtocol(text);
+        EXPECT_STREQ(text, c.protocol);
+    }
+    if (named == nullptr) {
+        fs::remove_all(folder);
+    }
 }
 
 }  // namespace
