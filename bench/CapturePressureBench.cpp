@@ -15,11 +15,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
 #include "bench/BenchSupport.h"
 #include "capture/CaptureEngine.h"
+#include "platform/TestHooks.h"
 #include "platform/WinSock.h"
 
 using namespace win;
@@ -49,6 +51,13 @@ void WaitUntilStable(const std::atomic<long long>& count)
 // and replies with an EngineResult.
 int RunEngine(int commandFd, int replyFd)
 {
+    // QV_BENCH_RING="blockSize,blockCount,blockTimeoutMs" tries another ring.
+    if (const char* ring = std::getenv("QV_BENCH_RING")) {
+        win::testing::CaptureRingOptions options;
+        if (std::sscanf(ring, "%u,%u,%u", &options.blockSize, &options.blockCount, &options.blockTimeoutMs) == 3) {
+            win::testing::SetCaptureRingOptions(&options);
+        }
+    }
     WSADATA data{};
     WSAStartup(0x0202, &data);
     EngineResult result;

@@ -250,15 +250,17 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
         batch[count++] = packet;
     }
 
+    if (count == 0) {
+        return;
+    }
     AppendBatch(batch, count);
+    // A full ring is being emptied by non-empty batches, so asking after
+    // those alone notices every loss while capture goes on.
     ReportLoss(s, false);
 }
 
 void CaptureEngine::AppendBatch(Packet** batch, int count)
 {
-    if (count == 0) {
-        return;
-    }
     bool appended = true;
     EnterCriticalSection(&m_csQueue);
     try {

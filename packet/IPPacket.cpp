@@ -78,6 +78,25 @@ void IPPacket::ZeroFields()
 
 void IPPacket::FormatTimestamp(const SYSTEMTIME& time, char* text)
 {
+    // Every record is stamped, so the fields of a real time of day are
+    // written digit by digit, as the format below writes them; anything else
+    // goes through the format itself.
+    if (time.wHour < 100 && time.wMinute < 100 && time.wSecond < 100 && time.wMilliseconds < 1000) {
+        const auto two = [](WORD value, char* out) {
+            out[0] = static_cast<char>('0' + value / 10);
+            out[1] = static_cast<char>('0' + value % 10);
+        };
+        two(time.wHour, text);
+        text[2] = ':';
+        two(time.wMinute, text + 3);
+        text[5] = ':';
+        two(time.wSecond, text + 6);
+        text[8] = ':';
+        text[9] = static_cast<char>('0' + time.wMilliseconds / 100);
+        two(time.wMilliseconds % 100, text + 10);
+        text[12] = '\0';
+        return;
+    }
     // The 0 flags are redundant next to the precision, which already
     // zero-fills, and the compiler says so; the output is the same.
 #pragma GCC diagnostic push

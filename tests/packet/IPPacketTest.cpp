@@ -270,6 +270,10 @@ TEST(IPPacketTest, TimestampFormat)
         {0, 0, 0, 7, "00:00:00:007"},
         {23, 59, 59, 999, "23:59:59:999"},
         {12, 0, 30, 120, "12:00:30:120"},
+        {99, 99, 99, 10, "99:99:99:010"},
+        // Beyond a time of day the format still decides: wider fields.
+        {100, 7, 60, 1000, "100:07:60:1000"},
+        {65535, 0, 0, 0, "65535:00:00:000"},
     };
     for (const auto& c : cases) {
         win::SYSTEMTIME time{};
