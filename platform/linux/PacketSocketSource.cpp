@@ -150,10 +150,11 @@ int AskHelper(const Settings& settings, int* fd) {
     // where dup2 onto itself would leave it close-on-exec.
     if (pair[1] <= 2) {
         int moved = fcntl(pair[1], F_DUPFD_CLOEXEC, 3);
+        int error = errno;
         close(pair[1]);
         if (moved < 0) {
             close(pair[0]);
-            return errno;
+            return error;
         }
         pair[1] = moved;
     }
