@@ -12,4 +12,6 @@ $sudo_ apt-get install -y -qq --no-install-recommends \
   libcap2-bin iproute2 util-linux procps psmisc tcpdump \
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation \
   desktop-file-utils appstream dpkg-dev fakeroot file strace openbox xclip \
-  clang-14 libclang-rt-14-dev libfuzzer-14-dev >/dev/null
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev \
+  python3 \
+  passwd >/dev/null
