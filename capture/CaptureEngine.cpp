@@ -324,18 +324,19 @@ unsigned long long CaptureEngine::GetLostCount() const
 
 bool CaptureEngine::EnterConsumer()
 {
-    m_nConsumersInside.fetch_add(1);
+    std::lock_guard<std::mutex> lock(m_mxConsumers);
     if (m_bReleased.load()) {
-        LeaveConsumer();
         return false;
     }
+    ++m_nConsumersInside;
     return true;
 }
 
 void CaptureEngine::LeaveConsumer()
 {
-    if (m_nConsumersInside.fetch_sub(1) == 1 && m_bReleased.load()) {
-        m_nConsumersInside.notify_all();
+    std::lock_guard<std::mutex> lock(m_mxConsumers);
+    if (--m_nConsumersInside == 0) {
+        m_cvConsumers.notify_all();
     }
 }
 
@@ -368,11 +369,10 @@ Packet* CaptureEngine::PopPacket()
 
 void CaptureEngine::ReleaseConsumers()
 {
+    std::unique_lock<std::mutex> lock(m_mxConsumers);
     m_bReleased.store(true);
     if (m_hShutdownEvent) {
         SetEvent(m_hShutdownEvent);
     }
-    for (int inside = m_nConsumersInside.load(); inside != 0; inside = m_nConsumersInside.load()) {
-        m_nConsumersInside.wait(inside);
-    }
+    m_cvConsumers.wait(lock, [this] { return m_nConsumersInside == 0; });
 }

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -97,13 +98,11 @@ private:
     bool EnterConsumer();
     void LeaveConsumer();
 
-    // Consumers inside WaitForPacket or PopPacket, for ReleaseConsumers. A
-    // consumer counts itself in before it reads m_bReleased and ReleaseConsumers
-    // sets m_bReleased before it reads the count (both sequentially
-    // consistent), so either the consumer sees the release or the release
-    // waits for the consumer; no lock is taken per pop.
+    // Consumers inside WaitForPacket or PopPacket, for ReleaseConsumers.
     std::atomic<bool> m_bReleased;
-    std::atomic<int> m_nConsumersInside;
+    std::mutex m_mxConsumers;
+    std::condition_variable m_cvConsumers;
+    int m_nConsumersInside;
 
     // Serialises batches and socket closing; guards the loss bookkeeping below.
     std::mutex m_mxReceive;
