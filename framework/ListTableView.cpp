@@ -9,6 +9,7 @@
 #include <QStyleOptionViewItem>
 #include <algorithm>
 
+#include "framework/ListCellDelegate.h"
 #include "framework/WinUser.h"
 
 namespace win {
@@ -24,6 +25,7 @@ ListTableView::ListTableView(QWidget* parent) : QTableView(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideRight);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setItemDelegate(new ListCellDelegate(this));
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setStretchLastSection(false);
