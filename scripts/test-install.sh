@@ -24,15 +24,19 @@ check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi;
 cmake --build "$build" --target quorvane quorvane-capture quorvane-share qvprobe >/dev/null || { echo "FAIL: build"; exit 1; }
 prefix=$(mktemp -d /tmp/quorvane-prefix.XXXXXX)
 chmod 755 "$prefix"
-trap 'rm -rf "$prefix"' EXIT
+installer=qvtest-sudo-$$  # the person who runs the install through sudo
+useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin --user-group "$installer"
+trap 'rm -rf "$prefix"; userdel "$installer" 2>/dev/null' EXIT
 helper=$prefix/libexec/quorvane/quorvane-capture
 
-# ---- Install into a temporary prefix, as root, the build folder a user's ----
+# ---- Install into a temporary prefix, as root through sudo, a user's build folder ----
 owner=$(stat -c %u "$build")
 chown 65534 "$build"  # the folder only: where cmake writes its manifest
-scripts/install-program.sh "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || { cat "$prefix.log"; fail "install"; }
+SUDO_USER=$installer scripts/install-program.sh "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || { cat "$prefix.log"; fail "install"; }
 check "install manifest given back to the build folder's owner" [ "$(stat -c %u "$build/install_manifest.txt")" = 65534 ]
 chown "$owner" "$build" "$build/install_manifest.txt"
+check "the installing person joins the group quorvane" bash -c "id -nG '$installer' | tr ' ' '\n' | grep -qx quorvane"
+check "install says a new login is needed for the menu" grep -q "after the next login" "$prefix.log"
 rm -f "$prefix.log"
 
 check "getcap lists exactly the helper with cap_net_raw=ep" \
@@ -64,6 +68,7 @@ fi
 # ---- Uninstall ----
 scripts/uninstall-program.sh --prefix "$prefix" >/dev/null
 check "uninstall leaves the prefix empty" [ -z "$(find "$prefix" -mindepth 1)" ]
+check "uninstall takes the installing person out of the group" bash -c "! id -nG '$installer' | grep -qw quorvane"
 check "uninstall removes the group it created" bash -c "! getent group quorvane"
 
 # ---- The Debian package ----
