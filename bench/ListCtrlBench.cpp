@@ -4,13 +4,16 @@
 // loop with the window shown: rows per second, resident memory per row at
 // 1,000,000 rows, and how long an event posted to the UI thread waits while
 // the worker floods. Also one large text insertion into the rich edit control,
-// as the detail window makes for the biggest datagram.
+// as the detail window makes for the biggest datagram. And the cost of one
+// frame's publish and of answering a click at 1,000, 1,000,000 and 10,000,000
+// rows.
 #include <benchmark/benchmark.h>
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QMouseEvent>
 #include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
@@ -20,11 +23,13 @@
 #include <malloc.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench/BenchSupport.h"
 #include "framework/CListCtrl.h"
 #include "framework/CRichEditCtrl.h"
 #include "framework/ListModel.h"
+#include "framework/ListTableView.h"
 
 using namespace win;
 using Clock = std::chrono::steady_clock;
@@ -244,6 +249,52 @@ void BM_PostedEventLatencyIdle(benchmark::State& state) {
     ReportLatency(state, receiver);
 }
 
+// The list holding range(0) rows, shown, scrolled to the newest row. One
+// frame at a paced rate: range(1) rows appended (as the view appends them),
+// then the publish and the paint that follows (publish_ms); and the answer
+// to a click on a row in view, handled and painted (click_ms). Medians.
+void BM_PublishAtSize(benchmark::State& state) {
+    const int rows = static_cast<int>(state.range(0));
+    const int perFrame = static_cast<int>(state.range(1));
+    ListWindow w;
+    char text[256];
+    for (int i = 0; i < rows; ++i) AppendRow(w.list, i, text);
+    w.list.GetModel()->Publish();
+    QApplication::processEvents();
+    ListTableView* view = w.list.GetTableView();
+    std::vector<double> publish;
+    std::vector<double> click;
+    int seq = rows;
+    for (auto _ : state) {
+        for (int i = 0; i < perFrame; ++i) AppendRow(w.list, seq++, text);
+        Clock::time_point start = Clock::now();
+        w.list.GetModel()->Publish();
+        QApplication::processEvents();
+        publish.push_back(Since(start));
+
+        const QPoint at = view->visualRect(w.list.GetModel()->index(view->rowAt(view->viewport()->height() / 2), 1))
+                              .center();
+        start = Clock::now();
+        QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &release);
+        QApplication::processEvents();
+        click.push_back(Since(start));
+        state.SetIterationTime(publish.back());
+    }
+    std::sort(publish.begin(), publish.end());
+    std::sort(click.begin(), click.end());
+    state.counters["rows"] = w.list.GetItemCount();
+    state.counters["publish_ms"] = 1000 * publish[publish.size() / 2];
+    state.counters["publish_max_ms"] = 1000 * publish.back();
+    state.counters["click_ms"] = 1000 * click[click.size() / 2];
+    state.counters["click_max_ms"] = 1000 * click.back();
+    state.counters["rss_MB"] = bench::ResidentBytes() / 1e6;
+}
+
 // About 320,000 characters of hex dump lines ending in "\r\n".
 std::string DumpText() {
     std::string text;
@@ -301,6 +352,17 @@ BENCHMARK(BM_MemoryPerRow)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(b
 BENCHMARK(BM_AppendRowsFromWorker)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PostedEventLatencyDuringFlood)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PostedEventLatencyIdle)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PublishAtSize)
+    ->ArgNames({"rows", "per_frame"})
+    ->Args({1000, 1})
+    ->Args({1000000, 1})
+    ->Args({10000000, 1})
+    ->Args({1000, 400})
+    ->Args({1000000, 400})
+    ->Args({10000000, 400})
+    ->Iterations(50)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RichEditReplaceSel320k)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

@@ -3,6 +3,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QScrollBar>
 #include <QStyle>
@@ -14,76 +15,280 @@
 
 namespace win {
 
-ListTableView::ListTableView(QWidget* parent) : QTableView(parent) {
-    setShowGrid(false);
-    setWordWrap(false);
-    setCornerButtonEnabled(false);
-    setTabKeyNavigation(false);
+ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this)) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setSortingEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideRight);
+    setTabKeyNavigation(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new ListCellDelegate(this));
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    horizontalHeader()->setStretchLastSection(false);
-    horizontalHeader()->setSectionsMovable(false);
-    horizontalHeader()->setSectionsClickable(false);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_header->setStretchLastSection(false);
+    m_header->setSectionsMovable(false);
+    m_header->setSectionsClickable(false);
+    m_header->setHighlightSections(false);
+    m_header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QObject::connect(m_header, &QHeaderView::sectionResized, this, [this] {
+        updateGeometries();
+        viewport()->update();
+    });
+    QObject::connect(m_header, &QHeaderView::sectionMoved, this, [this] { viewport()->update(); });
+    QObject::connect(m_header, &QHeaderView::geometriesChanged, this, [this] { updateGeometries(); });
     UpdateRowHeight();
 }
 
 void ListTableView::setModel(QAbstractItemModel* model) {
-    QTableView::setModel(model);
-    // QTableView relays out and repaints the whole viewport whenever the row
-    // count changes. Rows are appended far more often than anything else
-    // happens, so growth takes the cheap path below instead.
-    QObject::disconnect(verticalHeader(), &QHeaderView::sectionCountChanged, this, nullptr);
-    QObject::connect(verticalHeader(), &QHeaderView::sectionCountChanged, this,
-                     [this](int oldCount, int newCount) { OnRowCountChanged(oldCount, newCount); });
+    QAbstractItemView::setModel(model);
+    m_header->setModel(model);
+    m_header->setSelectionModel(selectionModel());
+    if (model) {
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, this,
+                         [this](const QModelIndex&, int start, int end) { OnRowsInserted(start, end); });
+        // A reset (a clear, or the first rows after the columns) sizes the
+        // scroll bars at once, so that a scroll request right after it works.
+        QObject::connect(model, &QAbstractItemModel::modelReset, this, [this] {
+            updateGeometries();
+            viewport()->update();
+        });
+    }
+    updateGeometries();
 }
 
-void ListTableView::OnRowCountChanged(int oldCount, int newCount) {
-    if (newCount < oldCount || oldCount == 0) {
-        QTableView::rowCountChanged(oldCount, newCount);
-        return;
-    }
-    // The scroll bar's range follows the row count; of the viewport only the
-    // part where the new rows lie may change.
-    updateGeometries();
-    UpdateRows(oldCount, newCount - 1);
+int ListTableView::RowCount() const { return model() ? model()->rowCount(rootIndex()) : 0; }
+
+int ListTableView::FullRowsInView() const { return std::max(1, viewport()->height() / m_rowHeight); }
+
+int ListTableView::rowAt(int y) const {
+    if (y < 0) return -1;
+    const int row = (y + verticalOffset()) / m_rowHeight;
+    return row < RowCount() ? row : -1;
 }
 
 void ListTableView::VisibleRows(int& first, int& last) const {
     first = last = -1;
-    const int count = model() ? model()->rowCount() : 0;
-    if (count == 0) return;
-    const int top = rowAt(0);
-    if (top < 0) return;
-    const int bottom = rowAt(viewport()->height() - 1);
+    const int count = RowCount();
+    const int top = verticalScrollBar()->value();
+    if (top >= count) return;
     first = top;
-    last = bottom < 0 ? count - 1 : bottom;
+    last = std::min(count - 1, top + (viewport()->height() - 1) / m_rowHeight);
 }
 
 void ListTableView::UpdateRows(int first, int last) {
     int top = 0;
     int bottom = 0;
     VisibleRows(top, bottom);
-    if (top < 0) {
-        // Nothing shown yet: rows appended to an empty or short list may fill
-        // the space below the last row.
+    // Rows outside the view are drawn when they scroll in.
+    first = std::max(first, top);
+    last = std::min(last, bottom);
+    if (top < 0 || last < first) return;
+    const int y = first * m_rowHeight - verticalOffset();
+    viewport()->update(QRect(0, y, viewport()->width(), (last - first + 1) * m_rowHeight));
+}
+
+QRect ListTableView::visualRect(const QModelIndex& index) const {
+    if (!index.isValid() || index.parent() != rootIndex()) return {};
+    const int x = m_header->sectionViewportPosition(index.column());
+    if (x == -1 && m_header->count() == 0) return {};
+    return QRect(x, index.row() * m_rowHeight - verticalOffset(), m_header->sectionSize(index.column()),
+                 m_rowHeight);
+}
+
+void ListTableView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!index.isValid()) return;
+    QScrollBar* bar = verticalScrollBar();
+    const int row = index.row();
+    const int rows = FullRowsInView();
+    switch (hint) {
+    case PositionAtTop:
+        bar->setValue(row);
+        break;
+    case PositionAtBottom:
+        bar->setValue(row - rows + 1);
+        break;
+    case PositionAtCenter:
+        bar->setValue(row - rows / 2);
+        break;
+    case EnsureVisible:
+        if (row < bar->value()) {
+            bar->setValue(row);
+        } else if (row >= bar->value() + rows) {
+            bar->setValue(row - rows + 1);
+        }
+        break;
+    }
+}
+
+QModelIndex ListTableView::indexAt(const QPoint& point) const {
+    const int row = rowAt(point.y());
+    const int column = m_header->logicalIndexAt(point.x());
+    if (row < 0 || column < 0 || !model()) return {};
+    return model()->index(row, column, rootIndex());
+}
+
+QModelIndex ListTableView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
+    const int count = RowCount();
+    if (count == 0 || !model()) return {};
+    const QModelIndex current = currentIndex();
+    const int column = current.isValid() ? current.column() : m_header->logicalIndex(0);
+    int row = current.isValid() ? current.row() : -1;
+    switch (action) {
+    case MoveUp:
+    case MovePrevious:
+        row = row < 0 ? 0 : row - 1;
+        break;
+    case MoveDown:
+    case MoveNext:
+        row = row + 1;
+        break;
+    case MovePageUp:
+        row = row - FullRowsInView();
+        break;
+    case MovePageDown:
+        row = row < 0 ? FullRowsInView() - 1 : row + FullRowsInView();
+        break;
+    case MoveHome:
+        row = 0;
+        break;
+    case MoveEnd:
+        row = count - 1;
+        break;
+    case MoveLeft:
+    case MoveRight:
+        // Rows are selected whole: left and right scroll the columns.
+        horizontalScrollBar()->triggerAction(action == MoveLeft ? QAbstractSlider::SliderSingleStepSub
+                                                                : QAbstractSlider::SliderSingleStepAdd);
+        return current;
+    }
+    row = std::clamp(row, 0, count - 1);
+    return model()->index(row, std::max(column, 0), rootIndex());
+}
+
+int ListTableView::horizontalOffset() const { return horizontalScrollBar()->value(); }
+
+int ListTableView::verticalOffset() const { return verticalScrollBar()->value() * m_rowHeight; }
+
+bool ListTableView::isIndexHidden(const QModelIndex& index) const { return m_header->isSectionHidden(index.column()); }
+
+void ListTableView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+    if (!model() || !selectionModel()) return;
+    const QRect r = rect.normalized();
+    int top = rowAt(r.top());
+    int bottom = rowAt(r.bottom());
+    const int count = RowCount();
+    if (top < 0) top = r.top() < 0 ? 0 : count - 1;
+    if (bottom < 0) bottom = count - 1;
+    const int columns = model()->columnCount(rootIndex());
+    if (count == 0 || columns == 0 || top < 0) {
+        selectionModel()->select(QItemSelection(), command);
+        return;
+    }
+    int left = m_header->logicalIndexAt(r.left());
+    int right = m_header->logicalIndexAt(r.right());
+    if (left < 0) left = 0;
+    if (right < 0) right = columns - 1;
+    if (left > right) std::swap(left, right);
+    const QItemSelection selection(model()->index(std::min(top, bottom), left, rootIndex()),
+                                   model()->index(std::max(top, bottom), right, rootIndex()));
+    selectionModel()->select(selection, command);
+}
+
+QRegion ListTableView::visualRegionForSelection(const QItemSelection& selection) const {
+    QRegion region;
+    int first = 0;
+    int last = 0;
+    VisibleRows(first, last);
+    if (first < 0) return region;
+    for (const QItemSelectionRange& range : selection) {
+        const int top = std::max(range.top(), first);
+        const int bottom = std::min(range.bottom(), last);
+        if (top > bottom) continue;
+        region += QRect(0, top * m_rowHeight - verticalOffset(), viewport()->width(), (bottom - top + 1) * m_rowHeight);
+    }
+    return region;
+}
+
+void ListTableView::updateGeometries() {
+    const int headerHeight = m_header->isHidden() ? 0 : m_header->sizeHint().height();
+    if (viewportMargins().top() != headerHeight) setViewportMargins(0, headerHeight, 0, 0);
+    const QRect area = viewport()->geometry();
+    m_header->setGeometry(area.left(), area.top() - headerHeight, area.width(), headerHeight);
+    QScrollBar* vertical = verticalScrollBar();
+    const int rows = FullRowsInView();
+    vertical->setRange(0, std::max(0, RowCount() - rows));
+    vertical->setPageStep(rows);
+    vertical->setSingleStep(1);
+    QScrollBar* horizontal = horizontalScrollBar();
+    horizontal->setRange(0, std::max(0, m_header->length() - area.width()));
+    horizontal->setPageStep(area.width());
+    horizontal->setSingleStep(std::max(1, m_rowHeight));
+    m_header->setOffset(horizontal->value());
+    QAbstractItemView::updateGeometries();
+}
+
+void ListTableView::scrollContentsBy(int dx, int dy) {
+    if (dx) m_header->setOffset(horizontalScrollBar()->value());
+    // The vertical scroll bar counts rows; the viewport moves by pixels.
+    const int pixels = dy * m_rowHeight;
+    if (std::abs(pixels) >= viewport()->height() || std::abs(dx) >= viewport()->width()) {
         viewport()->update();
         return;
     }
-    // Rows below the last one in view are not drawn until they scroll in.
-    first = std::max(first, top);
-    last = std::min(last, bottom);
-    if (last < first) return;
-    const int y = rowViewportPosition(first);
-    viewport()->update(QRect(0, y, viewport()->width(), rowViewportPosition(last) + rowHeight(last) - y));
+    viewport()->scroll(dx, pixels);
+}
+
+void ListTableView::OnRowsInserted(int start, int end) {
+    // The scroll bar's range follows the row count; of the viewport only the
+    // part where the new rows lie may change.
+    updateGeometries();
+    UpdateRows(start, end);
+}
+
+void ListTableView::paintEvent(QPaintEvent* event) {
+    if (!model()) return;
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int count = RowCount();
+    const int firstRow = std::max(0, (area.top() + verticalOffset()) / m_rowHeight);
+    const int lastRow = std::min(count - 1, (area.bottom() + verticalOffset()) / m_rowHeight);
+    int firstVisual = m_header->visualIndexAt(area.left());
+    int lastVisual = m_header->visualIndexAt(area.right());
+    if (firstVisual < 0) firstVisual = 0;
+    if (lastVisual < 0) lastVisual = m_header->count() - 1;
+
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex current = currentIndex();
+    const bool focus = hasFocus() && current.isValid();
+    QItemSelectionModel* selection = selectionModel();
+    const QStyle::State base = option.state;
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const bool selected = selection && selection->isRowSelected(row, rootIndex());
+        const int y = row * m_rowHeight - verticalOffset();
+        for (int visual = firstVisual; visual <= lastVisual; ++visual) {
+            const int column = m_header->logicalIndex(visual);
+            if (column < 0 || m_header->isSectionHidden(column)) continue;
+            const QModelIndex index = model()->index(row, column, rootIndex());
+            option.rect = QRect(m_header->sectionViewportPosition(column), y, m_header->sectionSize(column), m_rowHeight);
+            option.state = base;
+            if (selected) option.state |= QStyle::State_Selected;
+            if (focus && index == current) option.state |= QStyle::State_HasFocus;
+            itemDelegateForIndex(index)->paint(&painter, option, index);
+        }
+    }
+    if (m_showGrid && lastRow >= firstRow) {
+        const QColor color = static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this));
+        painter.setPen(color);
+        for (int row = firstRow; row <= lastRow; ++row) {
+            const int y = (row + 1) * m_rowHeight - verticalOffset() - 1;
+            painter.drawLine(area.left(), y, area.right(), y);
+        }
+        for (int visual = firstVisual; visual <= lastVisual; ++visual) {
+            const int column = m_header->logicalIndex(visual);
+            const int x = m_header->sectionViewportPosition(column) + m_header->sectionSize(column) - 1;
+            painter.drawLine(x, area.top(), x, (lastRow + 1) * m_rowHeight - verticalOffset() - 1);
+        }
+    }
 }
 
 void ListTableView::UpdateRowHeight() {
@@ -93,14 +298,20 @@ void ListTableView::UpdateRowHeight() {
     option.features |= QStyleOptionViewItem::HasDisplay;
     option.text = QStringLiteral("0");
     const int height = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height();
-    const int rowHeight = std::max(height, fontMetrics().height());
-    verticalHeader()->setMinimumSectionSize(rowHeight);
-    verticalHeader()->setDefaultSectionSize(rowHeight);
+    m_rowHeight = std::max({height, fontMetrics().height(), 1});
+    updateGeometries();
+    viewport()->update();
 }
 
 void ListTableView::changeEvent(QEvent* event) {
-    QTableView::changeEvent(event);
+    QAbstractItemView::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) UpdateRowHeight();
+}
+
+void ListTableView::setShowGrid(bool show) {
+    if (m_showGrid == show) return;
+    m_showGrid = show;
+    viewport()->update();
 }
 
 void ListTableView::SetShowSelectionAlways(bool always) {
@@ -117,11 +328,11 @@ void ListTableView::SetShowSelectionAlways(bool always) {
 
 void ListTableView::mousePressEvent(QMouseEvent* event) {
     m_afterDoubleClick = false;
-    QTableView::mousePressEvent(event);
+    QAbstractItemView::mousePressEvent(event);
 }
 
 void ListTableView::mouseReleaseEvent(QMouseEvent* event) {
-    QTableView::mouseReleaseEvent(event);
+    QAbstractItemView::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton) return;
     if (m_afterDoubleClick) {
         m_afterDoubleClick = false;
@@ -131,7 +342,7 @@ void ListTableView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ListTableView::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTableView::mouseDoubleClickEvent(event);
+    QAbstractItemView::mouseDoubleClickEvent(event);
     if (event->button() != Qt::LeftButton) return;
     m_afterDoubleClick = true;
     if (m_onMouse) m_onMouse(NM_DBLCLK);

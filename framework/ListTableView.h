@@ -1,20 +1,28 @@
-// The widget of a list control in report mode: a QTableView over a ListModel
-// with one fixed row height, no row header, no grid and single full-row
-// selection by default. Fixed row heights let the view place any row by
-// arithmetic, so inserting rows costs the same at any list length and only
-// rows that come into view are painted.
+// The widget of a list control in report mode: a table of rows of one fixed
+// height under a horizontal header, over a ListModel. Every row has the same
+// height, so the view finds any row by arithmetic and keeps nothing per row:
+// appending rows costs the same at any list length, and only rows that come
+// into view are painted. (A QTableView keeps a header section per row and
+// walks them all after each insertion.) The vertical scroll bar counts rows,
+// so the top row is always whole, as in a list control.
+//
+// Columns come from the header: the user may drag them into another order
+// when the header allows it; cells keep their column index. Selection and
+// keyboard navigation are QAbstractItemView's.
 //
 // It reports left-button clicks (also on empty space) and double-clicks after
 // its own handling has updated the selection, so that the control can send
 // NM_CLICK and NM_DBLCLK; keyboard navigation reports nothing.
 #pragma once
 
-#include <QTableView>
+#include <QAbstractItemView>
 #include <functional>
+
+class QHeaderView;
 
 namespace win {
 
-class ListTableView : public QTableView {
+class ListTableView : public QAbstractItemView {
 public:
     explicit ListTableView(QWidget* parent = nullptr);
 
@@ -22,23 +30,47 @@ public:
     void SetMouseHandler(std::function<void(unsigned code)> handler) { m_onMouse = std::move(handler); }
     /// Keeps the selection drawn as when focused (LVS_SHOWSELALWAYS).
     void SetShowSelectionAlways(bool always);
+    void setShowGrid(bool show);
+    bool showGrid() const { return m_showGrid; }
+
+    QHeaderView* horizontalHeader() const { return m_header; }
+    int rowHeight() const { return m_rowHeight; }
+    /// The row at a viewport y, -1 for none.
+    int rowAt(int y) const;
     /// The first and last rows in view, -1 for both when none is.
     void VisibleRows(int& first, int& last) const;
     /// Repaints the given rows where they are in view, and nothing else.
     void UpdateRows(int first, int last);
 
     void setModel(QAbstractItemModel* model) override;
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
 
 protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    int RowCount() const;
+    int FullRowsInView() const;
     void UpdateRowHeight();
-    void OnRowCountChanged(int oldCount, int newCount);
+    void OnRowsInserted(int start, int end);
 
+    QHeaderView* m_header;
+    int m_rowHeight = 1;
+    bool m_showGrid = false;
     std::function<void(unsigned)> m_onMouse;
     bool m_afterDoubleClick = false;  // the release that ends a double-click is no click
 };

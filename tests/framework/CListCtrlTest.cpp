@@ -120,17 +120,18 @@ TEST_F(CListCtrlTest, ColumnsAndStyles) {
     EXPECT_TRUE(list.GetTableView()->horizontalHeader()->sectionsMovable());
     EXPECT_EQ(list.GetTableView()->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list.GetTableView()->selectionBehavior(), QAbstractItemView::SelectRows);
-    // Rows of one fixed height, no row header, grid lines only with their style.
-    QHeaderView* rows = list.GetTableView()->verticalHeader();
-    EXPECT_FALSE(rows->isVisible());
-    EXPECT_GE(rows->defaultSectionSize(), list.GetTableView()->fontMetrics().height());
-    EXPECT_FALSE(list.GetTableView()->showGrid());
+    // Rows of one height, at least the font's; grid lines only with their style.
+    ListTableView* view = list.GetTableView();
+    EXPECT_GE(view->rowHeight(), view->fontMetrics().height());
+    EXPECT_FALSE(view->showGrid());
     list.SetExtendedStyle(LVS_EX_GRIDLINES, LVS_EX_GRIDLINES);
-    EXPECT_TRUE(list.GetTableView()->showGrid());
+    EXPECT_TRUE(view->showGrid());
     EXPECT_EQ(list.GetExtendedStyle(), 0xB1u);
-    AddRow(0);
-    QApplication::processEvents();
-    EXPECT_EQ(rows->sectionResizeMode(0), QHeaderView::Fixed);
+    for (int i = 0; i < 3; ++i) AddRow(i);
+    PumpFrame();
+    EXPECT_EQ(view->visualRect(list.GetModel()->index(2, 0)).top(), 2 * view->rowHeight());
+    EXPECT_EQ(view->indexAt(QPoint(5, 2 * view->rowHeight() + 1)).row(), 2);
+    EXPECT_FALSE(view->indexAt(QPoint(5, 3 * view->rowHeight() + 1)).isValid());
 }
 
 TEST_F(CListCtrlTest, RowsPublishedWithinAFrameAndClearsReset) {
