@@ -360,6 +360,18 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !HWND__::IsLive(window)) return FALSE;
+    QMetaObject::invokeMethod(
+        app,
+        [=]() {
+            if (CWnd* wnd = CWnd::FromHandle(window)) wnd->WindowProc(message, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+    return TRUE;
+}
+
 BOOL HideCaret(HWND window) {
     CWnd* wnd = CWnd::FromHandle(window);
     if (!wnd || !wnd->GetWidget()) return FALSE;

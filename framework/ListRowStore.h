@@ -6,8 +6,10 @@
 // changed, a pending clear and a pending scroll request, and calls the wake
 // function once per batch so that the UI thread publishes in one go.
 //
-// Cells are kept compactly: one string per row that packs every cell as a
-// two-byte length followed by its bytes, plus the row's item data.
+// Cells are kept compactly by PackedRows: packed one row after the other in
+// large regions, with recurring texts stored once. When memory runs out an
+// operation that needed more fails (InsertRow -1, SetText false) and nothing
+// changes.
 //
 // Row indexes are valid until the next DeleteAll: every DeleteAll advances the
 // generation, and an operation addressed to a row that no longer exists fails.
@@ -20,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/PackedRows.h"
 #include "platform/WinTypes.h"
 
 namespace win {
@@ -84,22 +87,18 @@ public:
     void Close();
     bool IsClosed() const;
 
-    /// Bytes of heap the rows hold (for measurements).
+    /// Bytes the rows hold (for measurements), and where they go.
     std::size_t ApproximateBytes() const;
+    PackedRows::Usage GetUsage() const;
 
 private:
-    struct Row {
-        std::string cells;  // per column: 2-byte little-endian length, then bytes
-        LPARAM data = 0;
-    };
-    static std::string_view Cell(const std::string& cells, int column);
-    static void PutCell(std::string& cells, int column, std::string_view text);
+    bool PutTextLocked(int row, int column, std::string_view text);
     void MarkChangedLocked(int row);
     void WakeLocked();
 
     mutable std::recursive_mutex m_lock;
     std::function<void()> m_wake;
-    std::vector<Row> m_rows;
+    PackedRows m_rows;
     int m_columns = 1;          // cells each row can hold (at least one)
     int m_columnsDeclared = 0;  // columns added through InsertColumn
     std::uint64_t m_generation = 0;

@@ -86,6 +86,7 @@ inline constexpr UINT WM_NOTIFY = 0x004E;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_CLEAR = 0x0303;
 inline constexpr UINT WM_USER = 0x0400;
+inline constexpr UINT WM_APP = 0x8000;
 
 // ShowWindow.
 inline constexpr int SW_HIDE = 0;
@@ -123,6 +124,14 @@ BOOL IsWindow(HWND window);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 inline LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(window, message, wParam, lParam);
+}
+
+/// Queues a message for the window's thread (the UI thread) and returns at
+/// once; the UI thread carries it out on a later turn of its event loop, if the
+/// window still exists then. FALSE for a handle that is no window.
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+inline BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return PostMessageA(window, message, wParam, lParam);
 }
 
 BOOL HideCaret(HWND window);

@@ -1,14 +1,22 @@
 // Decoding and text forms of the IPv4 record. Every header byte is read
 // through ByteReader over the bytes received, so a datagram shorter than its
 // headers claim decodes its missing bytes as zero.
+//
+// Storage. A record is a 32-byte slot of one slab shared by all records; its
+// datagram lives in the byte arena when it is small (the common case: a few
+// dozen to 1,500 bytes) and in a heap block of its own when it is larger. The
+// header fields are read from the kept bytes when asked for rather than copied
+// into members, so that a record costs little more than its datagram.
 #include "packet/IPPacket.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
-#include "packet/ByteReader.h"
+#include "packet/ByteArena.h"
+#include "packet/PacketSlab.h"
 #include "packet/ProtocolTable.h"
 #include "packet/ReceiveBuffer.h"
 
@@ -38,42 +46,85 @@ void FormatAddress(DWORD address, char* text)
                  static_cast<int>((address >> 8) & 0xFF), static_cast<int>(address & 0xFF));
 }
 
+// Both live until the process ends: records may be deleted during static destruction.
+PacketSlab& Slab()
+{
+    static PacketSlab* slab = new PacketSlab(sizeof(IPPacket));
+    return *slab;
+}
+
+ByteArena& Arena()
+{
+    static ByteArena* arena = new ByteArena;
+    return *arena;
+}
+
+bool CarriesPorts(WORD protocol)
+{
+    return protocol == kProtocolIgmp || protocol == kProtocolTcp || protocol == kProtocolUdp;
+}
+
 }  // namespace
 
-IPPacket::IPPacket() : m_pData(nullptr), m_pReceiveBuffer(nullptr), m_bSettled(false), m_nReceived(0)
-{
-    ZeroFields();
-    m_szTimestamp[0] = '\0';
+static_assert(sizeof(IPPacket) == 32, "a record is 32 bytes besides its datagram");
 
-    m_pReceiveBuffer = ReceiveBuffer::Borrow();
-    m_pData = m_pReceiveBuffer ? m_pReceiveBuffer->GetBytes() : new BYTE[ReceiveBuffer::kSize];
+void* IPPacket::operator new(std::size_t size)
+{
+    assert(size == sizeof(IPPacket));
+    (void)size;
+    return Slab().Allocate();
+}
+
+void IPPacket::operator delete(void* memory)
+{
+    Slab().Free(memory);
+}
+
+const PacketSlab& IPPacket::GetSlab()
+{
+    return Slab();
+}
+
+const ByteArena& IPPacket::GetArena()
+{
+    return Arena();
+}
+
+IPPacket::IPPacket() : m_pData(nullptr), m_wReceived(0), m_bState(0)
+{
+    m_szTimestamp[0] = '\0';
+    if (ReceiveBuffer* lent = ReceiveBuffer::Borrow()) {
+        m_pData = lent->GetBytes();
+        m_bState = kLent;
+    } else {
+        m_pData = new BYTE[ReceiveBuffer::kSize];
+        m_bState = kHeap;
+    }
 
     SYSTEMTIME now;
     GetLocalTime(&now);
-    FormatTimestamp(now, m_szTimestamp);
+    char text[kTimestampSize];
+    FormatTimestamp(now, text);
+    std::memcpy(m_szTimestamp, text, kTimestampLength);
+    m_szTimestamp[kTimestampLength] = '\0';
 }
 
 IPPacket::~IPPacket()
 {
-    if (m_pReceiveBuffer) {
-        ReleaseReceiveBuffer();
-    } else {
-        delete[] m_pData;
-    }
+    FreeData();
 }
 
-void IPPacket::ZeroFields()
+void IPPacket::FreeData()
 {
-    m_wVersion = m_wHeaderLength = m_wTypeOfService = m_wTotalLength = m_wIdentification = 0;
-    m_wFlags = m_wTimeToLive = m_wFragmentOffset = m_wProtocol = m_wChecksum = 0;
-    m_wSourcePort = m_wDestPort = 0;
-    m_dwSourceAddress = m_dwDestAddress = 0;
-    m_wIgmpChecksum = m_wIgmpVersion = m_wIgmpType = m_wIgmpSecondByte = 0;
-    m_dwIgmpGroup = 0;
-    m_wUdpSourcePort = m_wUdpDestPort = m_wUdpLength = m_wUdpChecksum = 0;
-    m_wTcpSourcePort = m_wTcpDestPort = m_wTcpDataOffset = m_wTcpFlags = 0;
-    m_wTcpWindow = m_wTcpChecksum = m_wTcpUrgentPointer = 0;
-    m_dwTcpSequence = m_dwTcpAcknowledgement = 0;
+    if (m_bState & kLent) {
+        ReceiveBuffer::Mine()->Return();
+    } else if (m_bState & kHeap) {
+        delete[] m_pData;
+    } else if (m_bState & kArena) {
+        Arena().Free(m_pData);
+    }
+    m_pData = nullptr;
+    m_bState &= ~(kLent | kHeap | kArena);
 }
 
 void IPPacket::FormatTimestamp(const SYSTEMTIME& time, char* text)
@@ -106,35 +157,32 @@ void IPPacket::FormatTimestamp(const SYSTEMTIME& time, char* text)
 #pragma GCC diagnostic pop
 }
 
-void IPPacket::ReleaseReceiveBuffer()
-{
-    m_pReceiveBuffer->Return();
-    m_pReceiveBuffer = nullptr;
-    m_pData = nullptr;
-}
-
 void IPPacket::Keep(const BYTE* bytes, int count)
 {
     // Allocate first: if it throws, the record is unchanged and still deletable.
-    BYTE* kept = new BYTE[count];
-    std::memcpy(kept, bytes, static_cast<std::size_t>(count));
-    if (m_pReceiveBuffer) {
-        ReleaseReceiveBuffer();
-    } else {
-        delete[] m_pData;
+    BYTE* kept = nullptr;
+    BYTE where = 0;
+    if (count > 0 && static_cast<std::size_t>(count) <= ByteArena::kMaxBlock) {
+        kept = static_cast<BYTE*>(Arena().Allocate(static_cast<std::size_t>(count)));
+        where = kArena;
+    } else if (count > 0) {
+        kept = new BYTE[count];
+        where = kHeap;
     }
+    if (count > 0) std::memcpy(kept, bytes, static_cast<std::size_t>(count));
+    FreeData();
     m_pData = kept;
-    m_nReceived = count;
-    m_bSettled = true;
+    m_bState |= where | kSettled;
+    m_wReceived = static_cast<WORD>(count);
 }
 
 void IPPacket::SetReceived(int bytes)
 {
     bytes = std::clamp(bytes, 0, kCapacity);
-    if (m_bSettled) {
-        // Already holds exactly m_nReceived bytes; a later count can only shrink it.
+    if (m_bState & kSettled) {
+        // Already holds exactly m_wReceived bytes; a later count can only shrink it.
         assert(!"SetReceived is called once per record");
-        m_nReceived = std::min(bytes, m_nReceived);
+        m_wReceived = static_cast<WORD>(std::min<int>(bytes, m_wReceived));
         return;
     }
     Keep(m_pData, bytes);
@@ -142,7 +190,7 @@ void IPPacket::SetReceived(int bytes)
 
 int IPPacket::GetReceived()
 {
-    return m_nReceived;
+    return m_wReceived;
 }
 
 int IPPacket::Load(const BYTE* source)
@@ -153,60 +201,76 @@ int IPPacket::Load(const BYTE* source)
 
 int IPPacket::Decode()
 {
-    const ByteReader b(m_pData, static_cast<std::size_t>(m_nReceived));
-
-    ZeroFields();
-    m_wVersion = b.u8(0) >> 4;
-    m_wHeaderLength = (b.u8(0) & 0x0F) * 4;
-    m_wTypeOfService = b.u8(1);
-    m_wTotalLength = b.u16(2);
-    m_wIdentification = b.u16(4);
-    m_wFlags = b.u8(6) >> 5;
-    m_wFragmentOffset = b.u16(6) & 0x1FFF;
-    m_wTimeToLive = b.u8(8);
-    m_wProtocol = b.u8(9);
-    m_wChecksum = b.u16(10);
-    m_dwSourceAddress = b.u32(12);
-    m_dwDestAddress = b.u32(16);
-
-    // Transport bytes start at the stated header length, whatever it is.
-    const std::size_t t = m_wHeaderLength;
-    switch (m_wProtocol) {
-    case kProtocolIgmp:
-        m_wSourcePort = b.u16(t);
-        m_wDestPort = b.u16(t + 2);
-        m_wIgmpType = b.u8(t) & 0x0F;
-        m_wIgmpSecondByte = b.u8(t + 1);
-        m_wIgmpChecksum = b.u16(t + 2);
-        // The group address stays in network byte order: the bytes as they are.
-        {
-            const BYTE group[4] = {b.u8(t + 4), b.u8(t + 5), b.u8(t + 6), b.u8(t + 7)};
-            std::memcpy(&m_dwIgmpGroup, group, sizeof group);
-        }
-        m_wIgmpVersion = (m_wIgmpType == 1 || m_wIgmpType == 2) ? 1 : 2;
-        break;
-    case kProtocolTcp:
-        m_wSourcePort = m_wTcpSourcePort = b.u16(t);
-        m_wDestPort = m_wTcpDestPort = b.u16(t + 2);
-        m_dwTcpSequence = b.u32(t + 4);
-        m_dwTcpAcknowledgement = b.u32(t + 8);
-        m_wTcpDataOffset = b.u8(t + 12) >> 4;
-        m_wTcpFlags = b.u16(t + 12) & 0x3F;
-        m_wTcpWindow = b.u16(t + 14);
-        m_wTcpChecksum = b.u16(t + 16);
-        m_wTcpUrgentPointer = b.u16(t + 18);
-        break;
-    case kProtocolUdp:
-        m_wSourcePort = m_wUdpSourcePort = b.u16(t);
-        m_wDestPort = m_wUdpDestPort = b.u16(t + 2);
-        m_wUdpLength = b.u16(t + 4);
-        m_wUdpChecksum = b.u16(t + 6);
-        break;
-    default:
-        break;
-    }
-    return m_wHeaderLength;
+    m_bState |= kDecoded;
+    return HeaderLength();
 }
+
+ByteReader IPPacket::Bytes() const
+{
+    return ByteReader(m_pData, (m_bState & kDecoded) ? m_wReceived : 0);
+}
+
+WORD IPPacket::HeaderLength() const
+{
+    return static_cast<WORD>((Bytes().u8(0) & 0x0F) * 4);
+}
+
+WORD IPPacket::Protocol() const
+{
+    return Bytes().u8(9);
+}
+
+// IPv4 header.
+WORD IPPacket::GetVersion() const { return Bytes().u8(0) >> 4; }
+WORD IPPacket::GetHeaderLength() const { return HeaderLength(); }
+WORD IPPacket::GetTypeOfService() const { return Bytes().u8(1); }
+WORD IPPacket::GetIdentification() const { return Bytes().u16(4); }
+WORD IPPacket::GetFlags() const { return Bytes().u8(6) >> 5; }
+WORD IPPacket::GetTimeToLive() const { return Bytes().u8(8); }
+WORD IPPacket::GetFragmentOffset() const { return Bytes().u16(6) & 0x1FFF; }
+WORD IPPacket::GetChecksum() const { return Bytes().u16(10); }
+
+// IGMP: filled for protocol 2 only; transport bytes start at the stated header
+// length, whatever it is.
+WORD IPPacket::GetIgmpChecksum() const { return Protocol() == kProtocolIgmp ? Bytes().u16(HeaderLength() + 2u) : 0; }
+WORD IPPacket::GetIgmpType() const { return Protocol() == kProtocolIgmp ? Bytes().u8(HeaderLength()) & 0x0F : 0; }
+WORD IPPacket::GetIgmpSecondByte() const { return Protocol() == kProtocolIgmp ? Bytes().u8(HeaderLength() + 1u) : 0; }
+
+WORD IPPacket::GetIgmpVersion() const
+{
+    if (Protocol() != kProtocolIgmp) return 0;
+    const WORD type = GetIgmpType();
+    return (type == 1 || type == 2) ? 1 : 2;
+}
+
+DWORD IPPacket::GetIgmpGroup() const
+{
+    if (Protocol() != kProtocolIgmp) return 0;
+    // The group address stays in network byte order: the bytes as they are.
+    const ByteReader b = Bytes();
+    const std::size_t t = HeaderLength();
+    const BYTE group[4] = {b.u8(t + 4), b.u8(t + 5), b.u8(t + 6), b.u8(t + 7)};
+    DWORD value;
+    std::memcpy(&value, group, sizeof value);
+    return value;
+}
+
+// UDP: protocol 17 only.
+WORD IPPacket::GetUdpSourcePort() const { return Protocol() == kProtocolUdp ? Bytes().u16(HeaderLength()) : 0; }
+WORD IPPacket::GetUdpDestPort() const { return Protocol() == kProtocolUdp ? Bytes().u16(HeaderLength() + 2u) : 0; }
+WORD IPPacket::GetUdpLength() const { return Protocol() == kProtocolUdp ? Bytes().u16(HeaderLength() + 4u) : 0; }
+WORD IPPacket::GetUdpChecksum() const { return Protocol() == kProtocolUdp ? Bytes().u16(HeaderLength() + 6u) : 0; }
+
+// TCP: protocol 6 only.
+WORD IPPacket::GetTcpSourcePort() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength()) : 0; }
+WORD IPPacket::GetTcpDestPort() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength() + 2u) : 0; }
+WORD IPPacket::GetTcpDataOffset() const { return Protocol() == kProtocolTcp ? Bytes().u8(HeaderLength() + 12u) >> 4 : 0; }
+WORD IPPacket::GetTcpFlags() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength() + 12u) & 0x3F : 0; }
+WORD IPPacket::GetTcpWindow() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength() + 14u) : 0; }
+WORD IPPacket::GetTcpChecksum() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength() + 16u) : 0; }
+WORD IPPacket::GetTcpUrgentPointer() const { return Protocol() == kProtocolTcp ? Bytes().u16(HeaderLength() + 18u) : 0; }
+DWORD IPPacket::GetTcpSequence() const { return Protocol() == kProtocolTcp ? Bytes().u32(HeaderLength() + 4u) : 0; }
+DWORD IPPacket::GetTcpAcknowledgement() const { return Protocol() == kProtocolTcp ? Bytes().u32(HeaderLength() + 8u) : 0; }
 
 const char* IPPacket::GetTimestamp()
 {
@@ -215,44 +279,48 @@ const char* IPPacket::GetTimestamp()
 
 DWORD IPPacket::GetSourceAddress(char* text)
 {
+    const DWORD address = Bytes().u32(12);
     if (text) {
-        FormatAddress(m_dwSourceAddress, text);
+        FormatAddress(address, text);
     }
-    return m_dwSourceAddress;
+    return address;
 }
 
 DWORD IPPacket::GetDestAddress(char* text)
 {
+    const DWORD address = Bytes().u32(16);
     if (text) {
-        FormatAddress(m_dwDestAddress, text);
+        FormatAddress(address, text);
     }
-    return m_dwDestAddress;
+    return address;
 }
 
 WORD IPPacket::GetProtocol(char* text)
 {
+    const WORD protocol = Protocol();
     if (text) {
-        std::strcpy(text, ProtocolTable::GetName(m_wProtocol));
+        std::strcpy(text, ProtocolTable::GetName(protocol));
     }
-    return m_wProtocol;
+    return protocol;
 }
 
 WORD IPPacket::GetSize(char* text)
 {
+    const WORD size = Bytes().u16(2);
     if (text) {
-        std::sprintf(text, "%d", static_cast<int>(m_wTotalLength));
+        std::sprintf(text, "%d", static_cast<int>(size));
     }
-    return m_wTotalLength;
+    return size;
 }
 
 WORD IPPacket::GetSourcePort()
 {
-    return m_wSourcePort;
+    return CarriesPorts(Protocol()) ? Bytes().u16(HeaderLength()) : 0;
 }
 
 WORD IPPacket::GetDestPort()
 {
-    return m_wDestPort;
+    return CarriesPorts(Protocol()) ? Bytes().u16(HeaderLength() + 2u) : 0;
 }
 
 void IPPacket::GetInfo(char* text)
@@ -261,12 +329,13 @@ void IPPacket::GetInfo(char* text)
         return;
     }
     text[0] = '\0';
-    if (m_wProtocol != kProtocolTcp) {
+    if (Protocol() != kProtocolTcp) {
         return;
     }
     std::strcpy(text, "flags: ");
+    const WORD flags = GetTcpFlags();
     for (const FlagName& flag : kFlagNames) {
-        if (m_wTcpFlags & flag.wBit) {
+        if (flags & flag.wBit) {
             std::strcat(text, flag.pszName);
         }
     }

@@ -1,20 +1,28 @@
 // The record of one captured IPv4 datagram: its capture time, the bytes
 // received and the decoded IPv4 header with the leading IGMP, UDP or TCP
 // fields. The engine receives into GetData() and then calls SetReceived, after
-// which the record holds exactly the bytes received (see ReceiveBuffer.h).
+// which the record holds exactly the bytes received (see ReceiveBuffer.h):
+// small datagrams in the byte arena (ByteArena.h), large ones in a block of
+// their own.
 #pragma once
 
+#include <cstddef>
+
+#include "packet/ByteReader.h"
 #include "packet/Packet.h"
 #include "platform/WinKernel.h"
 
-class ReceiveBuffer;
+class ByteArena;
+class PacketSlab;
 
 class IPPacket : public Packet {
 public:
     /// Receive capacity: the largest IPv4 datagram.
     static constexpr int kCapacity = 65535;
-    /// Characters of the capture time text including its terminator.
+    /// Characters of a buffer for FormatTimestamp, terminator included.
     static constexpr int kTimestampSize = 40;
+    /// Characters of the capture time text "hh:mm:ss:mmm".
+    static constexpr int kTimestampLength = 12;
 
     /// Stamps the capture time. Throws std::bad_alloc when no receive buffer can be had.
     IPPacket();
@@ -41,85 +49,66 @@ public:
     static void FormatTimestamp(const win::SYSTEMTIME& time, char* text);
 
     // Decoded fields that no Packet operation returns.
-    win::WORD GetVersion() const { return m_wVersion; }
-    win::WORD GetHeaderLength() const { return m_wHeaderLength; }
-    win::WORD GetTypeOfService() const { return m_wTypeOfService; }
-    win::WORD GetIdentification() const { return m_wIdentification; }
-    win::WORD GetFlags() const { return m_wFlags; }
-    win::WORD GetTimeToLive() const { return m_wTimeToLive; }
-    win::WORD GetFragmentOffset() const { return m_wFragmentOffset; }
-    win::WORD GetChecksum() const { return m_wChecksum; }
-    win::WORD GetIgmpChecksum() const { return m_wIgmpChecksum; }
-    win::WORD GetIgmpVersion() const { return m_wIgmpVersion; }
-    win::WORD GetIgmpType() const { return m_wIgmpType; }
-    win::WORD GetIgmpSecondByte() const { return m_wIgmpSecondByte; }
-    win::DWORD GetIgmpGroup() const { return m_dwIgmpGroup; }
-    win::WORD GetUdpSourcePort() const { return m_wUdpSourcePort; }
-    win::WORD GetUdpDestPort() const { return m_wUdpDestPort; }
-    win::WORD GetUdpLength() const { return m_wUdpLength; }
-    win::WORD GetUdpChecksum() const { return m_wUdpChecksum; }
-    win::WORD GetTcpSourcePort() const { return m_wTcpSourcePort; }
-    win::WORD GetTcpDestPort() const { return m_wTcpDestPort; }
-    win::WORD GetTcpDataOffset() const { return m_wTcpDataOffset; }
-    win::WORD GetTcpFlags() const { return m_wTcpFlags; }
-    win::WORD GetTcpWindow() const { return m_wTcpWindow; }
-    win::WORD GetTcpChecksum() const { return m_wTcpChecksum; }
-    win::WORD GetTcpUrgentPointer() const { return m_wTcpUrgentPointer; }
-    win::DWORD GetTcpSequence() const { return m_dwTcpSequence; }
-    win::DWORD GetTcpAcknowledgement() const { return m_dwTcpAcknowledgement; }
+    win::WORD GetVersion() const;
+    win::WORD GetHeaderLength() const;
+    win::WORD GetTypeOfService() const;
+    win::WORD GetIdentification() const;
+    win::WORD GetFlags() const;
+    win::WORD GetTimeToLive() const;
+    win::WORD GetFragmentOffset() const;
+    win::WORD GetChecksum() const;
+    win::WORD GetIgmpChecksum() const;
+    win::WORD GetIgmpVersion() const;
+    win::WORD GetIgmpType() const;
+    win::WORD GetIgmpSecondByte() const;
+    win::DWORD GetIgmpGroup() const;
+    win::WORD GetUdpSourcePort() const;
+    win::WORD GetUdpDestPort() const;
+    win::WORD GetUdpLength() const;
+    win::WORD GetUdpChecksum() const;
+    win::WORD GetTcpSourcePort() const;
+    win::WORD GetTcpDestPort() const;
+    win::WORD GetTcpDataOffset() const;
+    win::WORD GetTcpFlags() const;
+    win::WORD GetTcpWindow() const;
+    win::WORD GetTcpChecksum() const;
+    win::WORD GetTcpUrgentPointer() const;
+    win::DWORD GetTcpSequence() const;
+    win::DWORD GetTcpAcknowledgement() const;
+
+    /// Records are cut from a slab (see PacketSlab.h): created with new and
+    /// deleted through the virtual destructor as before, but with no heap
+    /// header per record. Throws std::bad_alloc when memory has run out.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory);
+    /// Where records and their bytes live (for measurements).
+    static const PacketSlab& GetSlab();
+    static const ByteArena& GetArena();
 
 private:
-    void ZeroFields();
+    // What m_pData points to and how far the record has come.
+    enum State : win::BYTE {
+        kLent = 0x01,     // the thread's receive buffer (before SetReceived)
+        kHeap = 0x02,     // a block of our own from new[]
+        kArena = 0x04,    // a block of the byte arena
+        kSettled = 0x08,  // SetReceived or Load has run: m_pData holds exactly the bytes received
+        kDecoded = 0x10,  // Decode has run: the header fields read from the bytes
+    };
+
+    /// The received bytes, read through the bounds-checked reader; nothing
+    /// before Decode, so that every field reads as zero until then.
+    ByteReader Bytes() const;
+    win::WORD HeaderLength() const;
+    win::WORD Protocol() const;
     /// Replaces the held bytes by an exact-size copy of bytes[0, count).
     void Keep(const win::BYTE* bytes, int count);
-    void ReleaseReceiveBuffer();
+    void FreeData();
 
-    // IPv4 header.
-    win::WORD m_wVersion;
-    win::WORD m_wHeaderLength;
-    win::WORD m_wTypeOfService;
-    win::WORD m_wTotalLength;
-    win::WORD m_wIdentification;
-    win::WORD m_wFlags;
-    win::WORD m_wTimeToLive;
-    win::WORD m_wFragmentOffset;
-    win::WORD m_wProtocol;
-    win::WORD m_wChecksum;
-    win::WORD m_wSourcePort;
-    win::WORD m_wDestPort;
-    win::DWORD m_dwSourceAddress;
-    win::DWORD m_dwDestAddress;
-    // IGMP.
-    win::WORD m_wIgmpChecksum;
-    win::WORD m_wIgmpVersion;
-    win::WORD m_wIgmpType;
-    win::WORD m_wIgmpSecondByte;
-    win::DWORD m_dwIgmpGroup;
-    // UDP.
-    win::WORD m_wUdpSourcePort;
-    win::WORD m_wUdpDestPort;
-    win::WORD m_wUdpLength;
-    win::WORD m_wUdpChecksum;
-    // TCP.
-    win::WORD m_wTcpSourcePort;
-    win::WORD m_wTcpDestPort;
-    win::WORD m_wTcpDataOffset;
-    win::WORD m_wTcpFlags;
-    win::WORD m_wTcpWindow;
-    win::WORD m_wTcpChecksum;
-    win::WORD m_wTcpUrgentPointer;
-    win::DWORD m_dwTcpSequence;
-    win::DWORD m_dwTcpAcknowledgement;
-
-    char m_szTimestamp[kTimestampSize];
-
-    // The raw datagram. Until SetReceived (m_bSettled false) a block of
-    // ReceiveBuffer::kSize bytes to receive into: the thread's lent buffer when
-    // m_pReceiveBuffer is set, otherwise a block of our own. Afterwards exactly
-    // m_nReceived bytes of our own. m_pData is ours to delete[] whenever
-    // m_pReceiveBuffer is null.
+    // The decoded header is not copied out of the datagram: every field is
+    // read from the bytes kept, which is what decoding them once would give
+    // and costs a few byte reads. A record is 32 bytes besides its datagram.
     win::BYTE* m_pData;
-    ReceiveBuffer* m_pReceiveBuffer;
-    bool m_bSettled;
-    int m_nReceived;
+    win::WORD m_wReceived;
+    win::BYTE m_bState;
+    char m_szTimestamp[kTimestampLength + 1];
 };

@@ -25,6 +25,11 @@ ReceiveBuffer* ReceiveBuffer::Borrow()
     return &buffer;
 }
 
+ReceiveBuffer* ReceiveBuffer::Mine()
+{
+    return &t_buffer;
+}
+
 void ReceiveBuffer::Return()
 {
     assert(this == &t_buffer && "a receive buffer must be returned on the thread that lent it");

@@ -23,6 +23,9 @@ public:
     /// Throws std::bad_alloc when the buffer cannot be allocated.
     static ReceiveBuffer* Borrow();
 
+    /// The calling thread's buffer, lent or not (for giving it back).
+    static ReceiveBuffer* Mine();
+
     win::BYTE* GetBytes() { return m_pBytes.get(); }
     /// Gives the buffer back; must be called on the thread that borrowed it.
     void Return();

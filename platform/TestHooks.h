@@ -29,6 +29,10 @@ void SetReceiveAllFailure(int error);
 /// Null removes the hook.
 void SetResolverHook(std::function<void(unsigned long address)> hook);
 
+/// Makes the next count VirtualAlloc calls fail as if memory had run out
+/// (ERROR_NOT_ENOUGH_MEMORY); 0 cancels what is left.
+void SetVirtualAllocFailures(int count);
+
 /// Counters of capture sockets, for benchmarks and loss tests.
 struct CaptureStatistics {
     unsigned long long kernelPackets = 0;  ///< datagrams the kernel matched, dropped ones included

@@ -3,6 +3,7 @@
 // reference of its own, so closing the handle of a running thread detaches it.
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -22,7 +23,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routin
     thread->AddRef();  // the running thread's reference
     try {
         std::thread([thread, routine, parameter] {
-            routine(parameter);
+            try {
+                routine(parameter);
+            } catch (const std::bad_alloc&) {
+                // Out of memory: the thread's work is dropped, not the process.
+            }
             thread->Set();
             thread->Release();
         }).detach();

@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -75,7 +76,11 @@ void RunLoop(Pool& pool, Registration* registration, std::unique_lock<std::mutex
         registration->m_pending = false;
         lock.unlock();
         t_running = registration;
-        registration->m_callback(registration->m_context, FALSE);
+        try {
+            registration->m_callback(registration->m_context, FALSE);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: this run's work is dropped, not the process.
+        }
         t_running = nullptr;
         const bool stillSignalled = registration->m_object->IsManualReset() && !registration->m_onlyOnce &&
                                     registration->m_object->IsSignalled();

@@ -1,0 +1,42 @@
+// An append-only arena for the bytes of received datagrams. Blocks are cut one
+// after the other from 64 KiB regions of the system (VirtualAlloc), with no
+// per-block header and no alignment padding, and never reused one by one: a
+// region goes back to the system when its last block is freed. Records are
+// freed all at once when their rows are cleared, so clearing returns the
+// memory of every byte kept.
+//
+// Blocks of at most kMaxBlock bytes come from here; callers keep larger ones
+// elsewhere. Any thread may allocate and free; one mutex serialises both.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+
+class ByteArena {
+public:
+    /// The largest block the arena hands out.
+    static constexpr std::size_t kMaxBlock = 8192;
+
+    ByteArena() = default;
+    ~ByteArena();
+    ByteArena(const ByteArena&) = delete;
+    ByteArena& operator=(const ByteArena&) = delete;
+
+    /// size bytes (1 to kMaxBlock), unaligned; throws std::bad_alloc when no
+    /// region can be had.
+    void* Allocate(std::size_t size);
+    /// Gives back a block of this arena (null is ignored).
+    void Free(void* block);
+
+    /// Blocks in use and bytes of regions held (for measurements).
+    std::size_t GetLiveCount() const;
+    std::size_t GetRegionBytes() const;
+
+private:
+    struct Region;
+
+    mutable std::mutex m_lock;
+    Region* m_pCurrent = nullptr;  // the region blocks are cut from now
+    std::size_t m_nRegions = 0;
+    std::size_t m_nLive = 0;
+};

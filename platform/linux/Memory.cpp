@@ -1,0 +1,257 @@
+// VirtualAlloc, VirtualFree and GlobalMemoryStatusEx on Linux.
+//
+// Regions are anonymous private mappings, so a freed region returns to the
+// system at once whatever the C library's heap does; each is aligned on 64 KiB
+// by mapping a little more and unmapping the overhang. The region sizes are kept
+// in a table because VirtualFree is given the address alone.
+//
+// The memory status reads /proc/meminfo and, where the process's control group
+// sets a memory limit (cgroup v1 memory.limit_in_bytes through memory.stat's
+// hierarchical_memory_limit, or cgroup v2 memory.max on the group or an
+// ancestor), caps the total at that limit and counts as available the limit
+// less the group's usage without its inactive file cache, which the kernel
+// reclaims before it runs out. The address space comes from RLIMIT_AS and the
+// process's mapped size.
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "platform/TestHooks.h"
+#include "platform/WinKernel.h"
+#include "platform/WinMemory.h"
+
+namespace win {
+
+namespace {
+
+std::mutex g_regionsLock;
+std::map<std::uintptr_t, SIZE_T>& Regions() {
+    static auto* regions = new std::map<std::uintptr_t, SIZE_T>;  // never destroyed: used until exit
+    return *regions;
+}
+std::atomic<int> g_allocFailures{0};
+
+constexpr DWORDLONG kUnlimited = DWORDLONG{1} << 62;
+// User address space of x86-64 and AArch64 with 4-level tables.
+constexpr DWORDLONG kAddressSpace = DWORDLONG{1} << 47;
+
+bool ReadNumber(const std::string& path, DWORDLONG& value) {
+    std::ifstream in(path);
+    std::string word;
+    if (!(in >> word)) return false;
+    if (word == "max") {
+        value = kUnlimited;
+        return true;
+    }
+    try {
+        value = std::stoull(word);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+// A "name value" line of a stat file such as memory.stat or /proc/meminfo (a
+// trailing colon on the name and a unit after the value are ignored).
+bool ReadStat(const std::string& path, const std::string& name, DWORDLONG& value) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string key;
+        DWORDLONG number = 0;
+        if (!(fields >> key >> number)) continue;
+        if (!key.empty() && key.back() == ':') key.pop_back();
+        if (key == name) {
+            value = number;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct GroupLimit {
+    DWORDLONG limit = kUnlimited;
+    DWORDLONG used = 0;
+};
+
+// The tightest memory limit of the process's control group and its ancestors,
+// and the usage counted against it.
+GroupLimit ReadGroupLimit() {
+    GroupLimit result;
+    std::ifstream in("/proc/self/cgroup");
+    std::string line;
+    std::string v1Path;
+    std::string v2Path;
+    bool haveV2 = false;
+    while (std::getline(in, line)) {
+        const std::size_t first = line.find(':');
+        const std::size_t second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (controllers.empty() && line.compare(0, first, "0") == 0) {
+            v2Path = path;
+            haveV2 = true;
+        }
+        std::istringstream names(controllers);
+        std::string name;
+        while (std::getline(names, name, ',')) {
+            if (name == "memory") v1Path = path;
+        }
+    }
+    if (!v1Path.empty()) {
+        const std::string dir = "/sys/fs/cgroup/memory" + (v1Path == "/" ? std::string() : v1Path);
+        DWORDLONG limit = kUnlimited;
+        DWORDLONG usage = 0;
+        DWORDLONG inactive = 0;
+        if (!ReadStat(dir + "/memory.stat", "hierarchical_memory_limit", limit)) ReadNumber(dir + "/memory.limit_in_bytes", limit);
+        if (limit < kUnlimited && ReadNumber(dir + "/memory.usage_in_bytes", usage)) {
+            ReadStat(dir + "/memory.stat", "total_inactive_file", inactive);
+            result.limit = limit;
+            result.used = usage - std::min(usage, inactive);
+        }
+        return result;
+    }
+    if (!haveV2) return result;
+    // cgroup v2: every level from the group up to the root may set memory.max.
+    std::string path = v2Path;
+    for (;;) {
+        const std::string dir = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
+        DWORDLONG limit = kUnlimited;
+        DWORDLONG usage = 0;
+        if (ReadNumber(dir + "/memory.max", limit) && limit < kUnlimited && ReadNumber(dir + "/memory.current", usage)) {
+            DWORDLONG inactive = 0;
+            ReadStat(dir + "/memory.stat", "inactive_file", inactive);
+            const DWORDLONG used = usage - std::min(usage, inactive);
+            const DWORDLONG room = limit - std::min(limit, used);
+            if (room < result.limit - std::min(result.limit, result.used)) {
+                result.limit = limit;
+                result.used = used;
+            }
+        }
+        if (path.empty() || path == "/") break;
+        const std::size_t slash = path.find_last_of('/');
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return result;
+}
+
+}  // namespace
+
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+    if (address || size == 0 || !(type & MEM_COMMIT) || protect != PAGE_READWRITE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    int failures = g_allocFailures.load();
+    while (failures > 0 && !g_allocFailures.compare_exchange_weak(failures, failures - 1)) {
+    }
+    if (failures > 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+    size = (size + page - 1) / page * page;
+    const SIZE_T mapped = size + kAllocationGranularity - page;
+    void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + kAllocationGranularity - 1) & ~(std::uintptr_t{kAllocationGranularity} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const std::uintptr_t end = start + mapped;
+    if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    try {
+        std::lock_guard<std::mutex> lock(g_regionsLock);
+        Regions()[aligned] = size;
+    } catch (const std::bad_alloc&) {
+        munmap(reinterpret_cast<void*>(aligned), size);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return reinterpret_cast<LPVOID>(aligned);
+}
+
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+    if (!address || size != 0 || type != MEM_RELEASE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SIZE_T length = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_regionsLock);
+        auto found = Regions().find(reinterpret_cast<std::uintptr_t>(address));
+        if (found == Regions().end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        length = found->second;
+        Regions().erase(found);
+    }
+    munmap(address, length);
+    return TRUE;
+}
+
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
+    if (!status || status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORDLONG total = 0;
+    DWORDLONG available = 0;
+    DWORDLONG swapTotal = 0;
+    DWORDLONG swapFree = 0;
+    ReadStat("/proc/meminfo", "MemTotal", total);
+    if (!ReadStat("/proc/meminfo", "MemAvailable", available)) ReadStat("/proc/meminfo", "MemFree", available);
+    ReadStat("/proc/meminfo", "SwapTotal", swapTotal);
+    ReadStat("/proc/meminfo", "SwapFree", swapFree);
+    total *= 1024;
+    available *= 1024;
+    swapTotal *= 1024;
+    swapFree *= 1024;
+
+    const GroupLimit group = ReadGroupLimit();
+    if (group.limit < total) {
+        total = group.limit;
+        available = std::min(available, group.limit - std::min(group.limit, group.used));
+    }
+
+    DWORDLONG totalVirtual = kAddressSpace;
+    rlimit addressLimit{};
+    if (getrlimit(RLIMIT_AS, &addressLimit) == 0 && addressLimit.rlim_cur != RLIM_INFINITY)
+        totalVirtual = std::min<DWORDLONG>(totalVirtual, addressLimit.rlim_cur);
+    DWORDLONG mappedPages = 0;
+    ReadNumber("/proc/self/statm", mappedPages);
+    const DWORDLONG mapped = mappedPages * static_cast<DWORDLONG>(sysconf(_SC_PAGESIZE));
+
+    status->ullTotalPhys = total;
+    status->ullAvailPhys = std::min(available, total);
+    status->dwMemoryLoad = total ? static_cast<DWORD>((total - status->ullAvailPhys) * 100 / total) : 0;
+    status->ullTotalPageFile = total + swapTotal;
+    status->ullAvailPageFile = status->ullAvailPhys + swapFree;
+    status->ullTotalVirtual = totalVirtual;
+    status->ullAvailVirtual = totalVirtual - std::min(totalVirtual, mapped);
+    status->ullAvailExtendedVirtual = 0;
+    return TRUE;
+}
+
+namespace testing {
+
+void SetVirtualAllocFailures(int count) { g_allocFailures.store(count); }
+
+}  // namespace testing
+
+}  // namespace win
