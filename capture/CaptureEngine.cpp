@@ -6,6 +6,10 @@
 // - A record that cannot be allocated drops that one datagram: it is received
 //   into a small scratch buffer (the receive truncates) and discarded, and
 //   capture goes on.
+// - When the memory watch finds the headroom gone, the handler keeps no more
+//   records and closes the socket itself, as it does on FD_CLOSE, so that the
+//   capture stops at once even while the UI thread is busy; every record kept
+//   so far stays, and the datagrams still waiting go with the socket.
 // - Destruction closes a capture socket that is still open, right after the
 //   wait is unregistered: from then on no handler run can be using the socket,
 //   so closing cannot race a receive; closing before would leave runs in
@@ -134,6 +138,8 @@ void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
 void CaptureEngine::OpenCapture()
 {
     CloseCapture();
+    // Memory may have been freed since the last capture stopped.
+    m_memoryWatch.Check();
 
     const SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
     if (s == INVALID_SOCKET) {
@@ -178,11 +184,23 @@ void CaptureEngine::CloseSocketIfCurrent(SOCKET s)
     // FD_CLOSE of a socket that the UI thread has meanwhile replaced must not
     // close the new one.
     std::lock_guard<std::mutex> receiving(m_mxReceive);
+    CloseCurrentLocked(s);
+}
+
+bool CaptureEngine::CloseCurrentLocked(SOCKET s)
+{
     SOCKET expected = s;
     if (m_socket.compare_exchange_strong(expected, INVALID_SOCKET)) {
         ReportLoss(s, true);
         closesocket(s);
+        return true;
     }
+    return false;
+}
+
+bool CaptureEngine::TakeMemoryStop()
+{
+    return m_bMemoryStop.exchange(false);
 }
 
 bool CaptureEngine::IsCapturing() const
@@ -224,7 +242,8 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
 
     Packet* batch[kBatchLimit];
     int count = 0;
-    while (count < kBatchLimit) {
+    bool room = m_memoryWatch.HasRoom();
+    while (room && count < kBatchLimit) {
         Packet* packet = nullptr;
         try {
             packet = new IPPacket;
@@ -248,15 +267,21 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
             continue;
         }
         batch[count++] = packet;
+        room = m_memoryWatch.Charge(static_cast<std::uint64_t>(received));
     }
 
-    if (count == 0) {
-        return;
+    if (count > 0) {
+        AppendBatch(batch, count);
+        // A full ring is being emptied by non-empty batches, so asking after
+        // those alone notices every loss while capture goes on.
+        ReportLoss(s, false);
     }
-    AppendBatch(batch, count);
-    // A full ring is being emptied by non-empty batches, so asking after
-    // those alone notices every loss while capture goes on.
-    ReportLoss(s, false);
+    // Out of headroom: the records kept stay; the capture stops here, and
+    // only the run that closes the socket reports, so one stop is told once.
+    if (!room && CloseCurrentLocked(s)) {
+        m_bMemoryStop.store(true);
+        SetEvent(m_hPacketEvent);
+    }
 }
 
 void CaptureEngine::AppendBatch(Packet** batch, int count)

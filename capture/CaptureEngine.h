@@ -20,6 +20,11 @@
 // order; it is held for a batch and by CloseCapture, never while waiting on an
 // event or on m_csQueue's consumer. Datagrams the system dropped because the
 // receive path was full are counted and written to the trace output.
+//
+// Memory: before it keeps a datagram the handler asks its MemoryWatch; once
+// the headroom is gone it keeps no more, closes the capture socket itself, as
+// CloseCapture does, and signals the consumer, which learns of it from
+// TakeMemoryStop and has the UI thread tell the user.
 #pragma once
 
 #include <atomic>
@@ -30,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/MemoryWatch.h"
 #include "packet/Packet.h"
 #include "platform/WinKernel.h"
 #include "platform/WinSock.h"
@@ -68,6 +74,9 @@ public:
     /// Datagrams the system dropped on this engine's capture sockets because
     /// they arrived faster than they were taken, as far as read so far. Any thread.
     unsigned long long GetLostCount() const;
+    /// True once after the handler stopped a capture for lack of memory
+    /// (consumer thread or UI thread); false until the next such stop.
+    bool TakeMemoryStop();
 
 public:
     /// Address to capture on, dotted decimal; written by the document before OpenCapture.
@@ -95,8 +104,13 @@ private:
     void AppendBatch(Packet** batch, int count);
     void ReportLoss(win::SOCKET s, bool closing);
     void CloseSocketIfCurrent(win::SOCKET s);
+    /// With m_mxReceive held: closes s if it is still the capture socket; true when it did.
+    bool CloseCurrentLocked(win::SOCKET s);
     bool EnterConsumer();
     void LeaveConsumer();
+
+    MemoryWatch m_memoryWatch;
+    std::atomic<bool> m_bMemoryStop{false};
 
     // Consumers inside WaitForPacket or PopPacket, for ReleaseConsumers.
     std::atomic<bool> m_bReleased;

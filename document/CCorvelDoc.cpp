@@ -107,6 +107,13 @@ void CCorvelDoc::OnUpdateCaptureStart(CCmdUI* pCmdUI) { pCmdUI->Enable(!m_engine
 
 void CCorvelDoc::OnCaptureStop() { m_engine.CloseCapture(); }
 
+bool CCorvelDoc::TakeMemoryStop() { return m_engine.TakeMemoryStop(); }
+
+void CCorvelDoc::OnCaptureMemoryStop() {
+    OnCaptureStop();
+    AfxMessageBox(kMemoryStopText);
+}
+
 void CCorvelDoc::OnUpdateCaptureStop(CCmdUI* pCmdUI) { pCmdUI->Enable(m_engine.IsCapturing()); }
 
 void CCorvelDoc::OnCaptureSelectAdapter() {

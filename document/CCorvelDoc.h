@@ -40,6 +40,14 @@ public:
     /// destroying the document afterwards, is harmless.
     void ReleaseConsumers();
 
+    /// Consumer thread: true once after the engine stopped the capture for lack of memory.
+    bool TakeMemoryStop();
+    /// UI thread, after TakeMemoryStop: stops the capture as Stop Capture does
+    /// and tells the user (kMemoryStopText). The rows stay.
+    void OnCaptureMemoryStop();
+    /// The text of that message box.
+    static constexpr const char* kMemoryStopText = "Capture stopped: not enough memory to keep more packets.";
+
     void OnCaptureStart();
     void OnUpdateCaptureStart(win::CCmdUI* pCmdUI);
     void OnCaptureStop();

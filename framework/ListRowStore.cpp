@@ -11,7 +11,12 @@ ListRowStore::ListRowStore(std::function<void()> wake) : m_wake(std::move(wake))
 void ListRowStore::WakeLocked() {
     if (m_wakePosted || m_closed) return;
     m_wakePosted = true;
-    if (m_wake) m_wake();
+    try {
+        if (m_wake) m_wake();
+    } catch (const std::bad_alloc&) {
+        // The post failed: the next change posts again.
+        m_wakePosted = false;
+    }
 }
 
 void ListRowStore::MarkChangedLocked(int row) {

@@ -70,13 +70,17 @@ static_assert(sizeof(IPPacket) == 32, "a record is 32 bytes besides its datagram
 
 void* IPPacket::operator new(std::size_t size)
 {
-    assert(size == sizeof(IPPacket));
-    (void)size;
+    // A derived record with members of its own does not fit a slot.
+    if (size != sizeof(IPPacket)) return ::operator new(size);
     return Slab().Allocate();
 }
 
-void IPPacket::operator delete(void* memory)
+void IPPacket::operator delete(void* memory, std::size_t size)
 {
+    if (size != sizeof(IPPacket)) {
+        ::operator delete(memory);
+        return;
+    }
     Slab().Free(memory);
 }
 

@@ -8,12 +8,11 @@
 
 #include <cstddef>
 
+#include "packet/ByteArena.h"
 #include "packet/ByteReader.h"
 #include "packet/Packet.h"
+#include "packet/PacketSlab.h"
 #include "platform/WinKernel.h"
-
-class ByteArena;
-class PacketSlab;
 
 class IPPacket : public Packet {
 public:
@@ -80,7 +79,7 @@ public:
     /// deleted through the virtual destructor as before, but with no heap
     /// header per record. Throws std::bad_alloc when memory has run out.
     static void* operator new(std::size_t size);
-    static void operator delete(void* memory);
+    static void operator delete(void* memory, std::size_t size);
     /// Where records and their bytes live (for measurements).
     static const PacketSlab& GetSlab();
     static const ByteArena& GetArena();

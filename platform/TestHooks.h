@@ -32,6 +32,8 @@ void SetResolverHook(std::function<void(unsigned long address)> hook);
 /// Makes the next count VirtualAlloc calls fail as if memory had run out
 /// (ERROR_NOT_ENOUGH_MEMORY); 0 cancels what is left.
 void SetVirtualAllocFailures(int count);
+/// The injected failures not yet used.
+int GetVirtualAllocFailures();
 
 /// Counters of capture sockets, for benchmarks and loss tests.
 struct CaptureStatistics {

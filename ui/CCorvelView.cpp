@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "app/Resource.h"
@@ -123,11 +124,27 @@ void CCorvelView::ConsumePackets() {
             continue;
         }
         LeaveCriticalSection(&engine.m_csQueue);
+        // The engine stopped for lack of memory: the UI thread tells the user.
+        if (doc->TakeMemoryStop()) PostMessage(m_hWnd, kMemoryStopMessage, 0, 0);
         if (m_bStopping.load() || !doc->WaitForPacket()) return;
     }
 }
 
 void CCorvelView::AddPacketRow(Packet* packet) {
+    int row = -1;
+    try {
+        row = InsertPacketRow(packet);
+    } catch (const std::bad_alloc&) {
+        // Out of memory before the row took the record: drop this datagram.
+    }
+    if (row < 0) {
+        delete packet;
+        return;
+    }
+    GetListCtrl().EnsureVisible(row, FALSE);
+}
+
+int CCorvelView::InsertPacketRow(Packet* packet) {
     packet->Decode();
     CListCtrl& list = GetListCtrl();
     char text[256];
@@ -137,10 +154,7 @@ void CCorvelView::AddPacketRow(Packet* packet) {
     item.iItem = list.GetItemCount();
     item.pszText = const_cast<char*>(packet->GetTimestamp());
     const int row = list.InsertItem(&item);
-    if (row < 0) {
-        delete packet;
-        return;
-    }
+    if (row < 0) return -1;
 
     packet->GetSourceAddress(text);
     SetCell(list, row, 1, text);
@@ -156,16 +170,20 @@ void CCorvelView::AddPacketRow(Packet* packet) {
     SetCell(list, row, 7, text);
 
     // From here on the row owns the record. If a Clear removed the row in the
-    // meantime, no one else holds the record: delete it.
+    // meantime, no one else holds the record: the caller deletes it.
     LVITEM data{};
     data.mask = LVIF_PARAM;
     data.iItem = row;
     data.lParam = reinterpret_cast<LPARAM>(packet);
-    if (!list.SetItem(&data)) {
-        delete packet;
-        return;
+    return list.SetItem(&data) ? row : -1;
+}
+
+LRESULT CCorvelView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kMemoryStopMessage) {
+        if (CCorvelDoc* doc = GetDocument()) doc->OnCaptureMemoryStop();
+        return 0;
     }
-    list.EnsureVisible(row, FALSE);
+    return CListView::WindowProc(message, wParam, lParam);
 }
 
 void CCorvelView::DeleteAllPackets() {

@@ -51,7 +51,7 @@ public:
     void OnDraw(win::CDC* dc) override;
 
     /// Consumer thread: decodes one record and appends its row, which then owns
-    /// it. A record that no row can take is deleted.
+    /// it. A record that no row can take (also when memory runs out) is deleted.
     void AddPacketRow(Packet* packet);
     /// UI thread: deletes every row's record, then removes the rows.
     void DeleteAllPackets();
@@ -69,6 +69,11 @@ public:
     static win::DWORD ConsumerThreadProc(win::LPVOID param);
     /// param: a heap-allocated std::shared_ptr<ResolverLink>, which the thread deletes.
     static win::DWORD ResolverThreadProc(win::LPVOID param);
+
+    /// Posted by the consumer to the view when the engine stopped the capture
+    /// for lack of memory; the UI thread then has the document stop and tell.
+    static constexpr win::UINT kMemoryStopMessage = win::WM_APP + 1;
+    win::LRESULT WindowProc(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
 
     void OnCaptureClear();
     void OnCaptureResolveAddresses();
@@ -95,6 +100,10 @@ protected:
 
 private:
     static const win::CommandEntry kCommands[];
+
+    /// Decodes the record and appends its row; the row's index when the row
+    /// took the record, else -1.
+    int InsertPacketRow(Packet* packet);
 
     // Set by OnDestroy before the consumer is released: the consumer pops no
     // further record and ends.

@@ -252,6 +252,8 @@ namespace testing {
 
 void SetVirtualAllocFailures(int count) { g_allocFailures.store(count); }
 
+int GetVirtualAllocFailures() { return g_allocFailures.load(); }
+
 }  // namespace testing
 
 }  // namespace win

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/TestHooks.h"
+
 namespace win {
 namespace {
 
@@ -153,6 +155,31 @@ TEST(ListRowStoreTest, ColumnInsertedBeforeExistingShiftsCells) {
     EXPECT_EQ(text, "");
     store.GetText(0, 2, text);
     EXPECT_EQ(text, "one");
+}
+
+}  // namespace
+}  // namespace win
+
+namespace win {
+namespace {
+
+TEST(ListRowStoreTest, OutOfMemoryFailsTheOperationAndTheNextOneWorks) {
+    int wakes = 0;
+    auto owned = MakeStore(8, &wakes);
+    ListRowStore& store = *owned;
+    win::testing::SetVirtualAllocFailures(1);
+    EXPECT_EQ(store.InsertRow(0, "dropped", 7), -1) << "no memory for the row";
+    EXPECT_EQ(store.GetCount(), 0);
+    EXPECT_EQ(store.InsertRow(0, "kept", 8), 0);
+    EXPECT_TRUE(store.SetText(0, 1, "text"));
+    win::testing::SetVirtualAllocFailures(1);
+    EXPECT_FALSE(store.SetText(0, 2, std::string(65535, 'x'))) << "no memory for the text";
+    std::string text;
+    EXPECT_TRUE(store.GetText(0, 1, text));
+    EXPECT_EQ(text, "text");
+    EXPECT_EQ(store.GetData(0), 8);
+    EXPECT_EQ(store.GetCount(), 1);
+    EXPECT_TRUE(store.SetText(0, 2, "after"));
 }
 
 }  // namespace

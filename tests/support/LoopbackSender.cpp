@@ -76,13 +76,14 @@ std::vector<unsigned char> LoopbackSender::Payload(std::uint32_t sequence, std::
     return payload;
 }
 
-UdpFlow LoopbackSender::SendUdp(int count, std::size_t payloadSize, double perSecond) {
+UdpFlow LoopbackSender::SendUdp(int count, std::size_t payloadSize, double perSecond,
+                                const std::atomic<bool>* stop) {
     if (m_receiverPort == 0) return UdpFlow{};
-    return SendUdpTo("127.0.0.1", m_receiverPort, count, payloadSize, perSecond);
+    return SendUdpTo("127.0.0.1", m_receiverPort, count, payloadSize, perSecond, stop);
 }
 
 UdpFlow LoopbackSender::SendUdpTo(const std::string& address, std::uint16_t port, int count, std::size_t payloadSize,
-                                  double perSecond) {
+                                  double perSecond, const std::atomic<bool>* stop) {
     UdpFlow flow;
     flow.destination = address;
     flow.destPort = port;
@@ -97,6 +98,7 @@ UdpFlow LoopbackSender::SendUdpTo(const std::string& address, std::uint16_t port
     sockaddr_in to = Address(address, port);
     auto start = std::chrono::steady_clock::now();
     for (int k = 0; k < count; ++k) {
+        if (stop && stop->load(std::memory_order_relaxed)) break;
         if (perSecond > 0 && k % 16 == 0) {
             // Pace in small groups: sleeping per datagram would cap the rate.
             std::this_thread::sleep_until(start + std::chrono::duration<double>(k / perSecond));

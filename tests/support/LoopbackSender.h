@@ -13,6 +13,7 @@
 //   // captured datagrams with protocol 17 and ports flow.sourcePort -> flow.destPort
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,12 +47,17 @@ public:
 
     /// Sends count datagrams of payloadSize bytes (at most 65507) from a fresh
     /// ephemeral port to the receiver. perSecond > 0 paces them at that rate;
-    /// 0 sends as fast as the kernel takes them.
-    UdpFlow SendUdp(int count, std::size_t payloadSize, double perSecond = 0);
+    /// 0 sends as fast as the kernel takes them. A set stop flag ends the
+    /// sending early (a flood that runs until something happens).
+    UdpFlow SendUdp(int count, std::size_t payloadSize, double perSecond = 0,
+                    const std::atomic<bool>* stop = nullptr);
 
     /// As SendUdp, to any IPv4 address and port the test owns.
     static UdpFlow SendUdpTo(const std::string& address, std::uint16_t port, int count, std::size_t payloadSize,
-                             double perSecond = 0);
+                             double perSecond = 0, const std::atomic<bool>* stop = nullptr);
+
+    /// The receiver's port (host byte order).
+    std::uint16_t ReceiverPort() const { return m_receiverPort; }
 
     /// Connects to a listener on 127.0.0.1, sends one write per entry and waits
     /// until the server has read it before the next (sizes up to 60000 bytes
