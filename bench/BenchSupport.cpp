@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -67,6 +68,28 @@ double FloodLoopback(unsigned short port, int count, int payload, int perSecond)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ::close(fd);
     return seconds;
+}
+
+long long SteadyNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void SendStamped(unsigned short port, int count, int perSecond)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = Loopback(port);
+    char payload[64] = {};
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::nanoseconds(static_cast<long long>(i) * 1000000000LL / perSecond));
+        const long long now = SteadyNanoseconds();
+        std::memcpy(payload, &now, sizeof now);
+        ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    ::close(fd);
 }
 
 UdpSink::UdpSink() : m_fd(::socket(AF_INET, SOCK_DGRAM, 0))

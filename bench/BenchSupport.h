@@ -13,6 +13,13 @@ namespace bench {
 /// perSecond 0 means full rate. Returns the seconds taken.
 double FloodLoopback(unsigned short port, int count, int payload, int perSecond);
 
+/// Sends count datagrams of 64 payload bytes to 127.0.0.1:port, paced at
+/// perSecond, each carrying SteadyNanoseconds() at its sending in its first
+/// eight payload bytes (host byte order).
+void SendStamped(unsigned short port, int count, int perSecond);
+/// The monotonic clock in nanoseconds, the same in every process.
+long long SteadyNanoseconds();
+
 /// A bound UDP socket on an ephemeral 127.0.0.1 port that never reads, so
 /// that the flood draws no ICMP port-unreachable replies.
 class UdpSink {

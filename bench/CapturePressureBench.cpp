@@ -10,14 +10,19 @@
 //   rate, captured at once by the engine, dumpcap and `tcpdump -w`: loss and
 //   CPU per captured datagram of each (all threads, from schedstat, counted
 //   from before the flood until the last ring block has been taken).
+// - BM_Latency: from the sending of a datagram to its record's pop, at a low
+//   paced rate.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "bench/BenchSupport.h"
 #include "capture/CaptureEngine.h"
@@ -35,6 +40,9 @@ constexpr char kFilter[] = "udp";
 struct EngineResult {
     long long captured = -1;
     long long lost = -1;  // the engine's own count of the system's drops
+    // From the sending of a stamped datagram to its record's pop, in µs.
+    double latencyMedian = -1;
+    double latencyMax = -1;
 };
 
 void WaitUntilStable(const std::atomic<long long>& count)
@@ -48,8 +56,9 @@ void WaitUntilStable(const std::atomic<long long>& count)
 
 // The child: captures on 127.0.0.1 with a pop-and-free consumer, says 'R'
 // when capturing, and on any command waits until the count settles, closes
-// and replies with an EngineResult.
-int RunEngine(int commandFd, int replyFd)
+// and replies with an EngineResult. With stamped, the consumer also reads the
+// send time that SendStamped put in each datagram.
+int RunEngine(int commandFd, int replyFd, bool stamped)
 {
     // QV_BENCH_RING="blockSize,blockCount,blockTimeoutMs" tries another ring.
     if (const char* ring = std::getenv("QV_BENCH_RING")) {
@@ -71,12 +80,18 @@ int RunEngine(int commandFd, int replyFd)
             return 1;
         }
         std::atomic<long long> popped(0);
+        std::vector<double> latencies;
         std::thread consumer([&] {
             for (;;) {
                 EnterCriticalSection(&engine.m_csQueue);
                 if (!engine.m_packets.empty()) {
                     Packet* packet = engine.PopPacket();
                     LeaveCriticalSection(&engine.m_csQueue);
+                    if (stamped && packet->GetReceived() >= 28 + 8) {
+                        long long sent = 0;
+                        std::memcpy(&sent, packet->GetData() + 28, sizeof sent);
+                        latencies.push_back((bench::SteadyNanoseconds() - sent) / 1000.0);
+                    }
                     delete packet;
                     popped.fetch_add(1, std::memory_order_relaxed);
                     continue;
@@ -96,6 +111,11 @@ int RunEngine(int commandFd, int replyFd)
         consumer.join();
         result.captured = popped.load();
         result.lost = static_cast<long long>(engine.GetLostCount());
+        if (!latencies.empty()) {
+            std::sort(latencies.begin(), latencies.end());
+            result.latencyMedian = latencies[latencies.size() / 2];
+            result.latencyMax = latencies.back();
+        }
     }
     WSACleanup();
     bench::WriteAll(replyFd, &result, sizeof result);
@@ -104,7 +124,8 @@ int RunEngine(int commandFd, int replyFd)
 
 class EngineProcess {
 public:
-    EngineProcess() : m_child(RunEngine)
+    explicit EngineProcess(bool stamped = false)
+        : m_child([stamped](int commandFd, int replyFd) { return RunEngine(commandFd, replyFd, stamped); })
     {
         char ready = 0;
         if (!m_child.Receive(&ready, 1) || ready != 'R') {
@@ -230,6 +251,28 @@ BENCHMARK(BM_Burst)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// From the sending of a datagram to its record's pop, at a low paced rate:
+// what the ring's block time-out adds before rows can appear.
+void BM_Latency(benchmark::State& state)
+{
+    if (!Prepare(state)) {
+        return;
+    }
+    const int rate = static_cast<int>(state.range(0));
+    const int count = rate * 2;
+    for (auto _ : state) {
+        bench::UdpSink sink;
+        EngineProcess engine(true);
+        bench::SendStamped(sink.Port(), count, rate);
+        std::this_thread::sleep_for(500ms);
+        const EngineResult result = engine.Finish();
+        state.counters["captured"] = static_cast<double>(result.captured);
+        state.counters["latency_median_ms"] = result.latencyMedian / 1000.0;
+        state.counters["latency_max_ms"] = result.latencyMax / 1000.0;
+    }
+}
+BENCHMARK(BM_Latency)->ArgNames({"rate"})->Arg(100)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
