@@ -517,23 +517,33 @@ TEST_F(CaptureEngineTest, StopAndStartKeepQueuedRecords)
 TEST_F(CaptureEngineTest, ShutdownWithRecordsQueuedAndAConsumerBlocked)
 {
     REQUIRE_ROOT();
-    auto* engine = new CaptureEngine;
-    engine->m_sAdapter = "127.0.0.1";
-    engine->OpenCapture();
-    UdpPair pair;
-    pair.Send(0, 20);
-    ASSERT_TRUE(WaitForQueue(*engine, 20));
-
-    // The consumer is blocked in the wait (its own packet signal already
-    // taken), with the records still queued. Destruction, capture still open,
-    // must wake it with false and free every record (leak checks catch misses).
-    ASSERT_TRUE(engine->WaitForPacket());
+    // On a veth of a private namespace: a datagram of another test on lo
+    // would wake the blocked consumer with true before the destruction.
+    constexpr unsigned short kPort = 40995;
+    bool queued = false;
+    bool first = false;
     bool result = true;
-    std::thread blocked([&] { result = engine->WaitForPacket(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    pair.Send(20, 5);
-    delete engine;
-    blocked.join();
+    const bool ran = RunInVethNamespace([&] {
+        auto* engine = new CaptureEngine;
+        engine->m_sAdapter = "10.200.0.1";
+        engine->OpenCapture();
+        SendThroughVeth(kPort, 20);
+        queued = WaitForQueue(*engine, 20);
+
+        // The consumer is blocked in the wait (its own packet signal already
+        // taken), with the records still queued. Destruction, capture still
+        // open, must wake it with false and free every record (leak checks
+        // catch misses).
+        first = engine->WaitForPacket();
+        std::thread blocked([&] { result = engine->WaitForPacket(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        SendThroughVeth(kPort, 5);
+        delete engine;
+        blocked.join();
+    });
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+    ASSERT_TRUE(queued);
+    ASSERT_TRUE(first);
     EXPECT_FALSE(result);
 }
 
