@@ -1,8 +1,8 @@
 // The list view end to end: datagrams arriving from loopback at a fixed rate
 // go through the engine and the view's consumer into the list, while clicks
 // posted to the list every 50 ms measure how long the window takes to answer.
-// Also the resident memory per row at 1,000,000 and 10,000,000 rows (records
-// and rows) with its breakdown.
+// Also how soon a row appears after its datagram, and the resident memory per
+// row at 1,000,000 and 10,000,000 rows (records and rows) with its breakdown.
 // The end-to-end run needs root (capture).
 #include <benchmark/benchmark.h>
 #include <time.h>
@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -186,6 +187,66 @@ BENCHMARK(BM_EndToEndRows)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// How long after its datagram a row appears in the list (published to the
+// model, painted in the same event-loop pass): marker datagrams sent every
+// 50 ms from the UI thread while a background flood runs at range(0) per
+// second (0: none). Needs root (capture).
+void BM_RowLatency(benchmark::State& state) {
+    const int rate = static_cast<int>(state.range(0));
+    Winsock winsock;
+    for (auto _ : state) {
+        Setup s;
+        s.view->OnInitialUpdate();
+        s.doc->m_engine.m_sAdapter = "127.0.0.1";
+        try {
+            s.doc->m_engine.OpenCapture();
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+        bench::UdpSink floodSink;
+        bench::UdpSink markerSink;
+        const std::string markerPort = std::to_string(markerSink.Port());
+        CListCtrl& list = s.view->GetListCtrl();
+        ListModel* model = list.GetModel();
+        std::thread flood([&] {
+            if (rate > 0) bench::FloodLoopback(floodSink.Port(), rate * 6, 64, rate);
+        });
+        std::vector<double> latencies;
+        int markers = 0;
+        int scanned = 0;
+        bool waiting = false;
+        Clock::time_point sent = Clock::now();
+        const Clock::time_point start = Clock::now();
+        while (Since(start) < 5.5 && markers < 100) {
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (!waiting && Since(start) > 0.3 && Since(sent) > 0.05) {
+                sent = Clock::now();
+                bench::FloodLoopback(markerSink.Port(), 1, 16, 0);
+                waiting = true;
+                ++markers;
+            }
+            const int shown = model->rowCount();
+            for (; scanned < shown; ++scanned) {
+                if (waiting && list.GetItemText(scanned, 4) == markerPort) {
+                    latencies.push_back(Since(sent));
+                    waiting = false;
+                }
+            }
+            if (waiting && Since(sent) > 1) waiting = false;  // lost: counted below
+        }
+        flood.join();
+        s.doc->m_engine.CloseCapture();
+        std::sort(latencies.begin(), latencies.end());
+        state.counters["markers"] = markers;
+        state.counters["seen"] = static_cast<double>(latencies.size());
+        state.counters["p50_ms"] = latencies.empty() ? -1 : 1000 * latencies[latencies.size() / 2];
+        state.counters["p95_ms"] = latencies.empty() ? -1 : 1000 * latencies[latencies.size() * 95 / 100];
+        state.counters["max_ms"] = latencies.empty() ? -1 : 1000 * latencies.back();
+    }
+}
+BENCHMARK(BM_RowLatency)->Arg(0)->Arg(10000)->Arg(50000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A 60-byte UDP datagram record, received and not yet decoded.
 Packet* Synthetic(int i) {
