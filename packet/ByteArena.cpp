@@ -25,6 +25,7 @@ ByteArena::~ByteArena()
     // Blocks still in use keep their regions: their owners may outlive us.
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_pCurrent && m_pCurrent->live == 0) win::VirtualFree(m_pCurrent, 0, win::MEM_RELEASE);
+    while (m_nSpares > 0) win::VirtualFree(m_pSpares[--m_nSpares], 0, win::MEM_RELEASE);
 }
 
 void* ByteArena::Allocate(std::size_t size)
@@ -33,15 +34,17 @@ void* ByteArena::Allocate(std::size_t size)
     if (size == 0 || size > kMaxBlock) throw std::bad_alloc();
     std::lock_guard<std::mutex> lock(m_lock);
     if (!m_pCurrent || m_pCurrent->used + size > kRegionSize) {
-        void* memory = win::VirtualAlloc(nullptr, kRegionSize, win::MEM_COMMIT | win::MEM_RESERVE, win::PAGE_READWRITE);
-        if (!memory) throw std::bad_alloc();
-        // The full region is left to the blocks that live in it.
-        if (m_pCurrent && m_pCurrent->live == 0) {
-            win::VirtualFree(m_pCurrent, 0, win::MEM_RELEASE);
-            --m_nRegions;
+        void* memory = nullptr;
+        if (m_nSpares > 0) {
+            memory = m_pSpares[--m_nSpares];
+        } else {
+            memory = win::VirtualAlloc(nullptr, kRegionSize, win::MEM_COMMIT | win::MEM_RESERVE, win::PAGE_READWRITE);
+            if (!memory) throw std::bad_alloc();
+            ++m_nRegions;
         }
+        // The full region is left to the blocks that live in it.
+        if (m_pCurrent && m_pCurrent->live == 0) Retire(m_pCurrent);
         m_pCurrent = new (memory) Region{static_cast<std::uint32_t>(kHeaderSize), 0};
-        ++m_nRegions;
     }
     void* block = reinterpret_cast<char*>(m_pCurrent) + m_pCurrent->used;
     m_pCurrent->used += static_cast<std::uint32_t>(size);
@@ -60,6 +63,15 @@ void ByteArena::Free(void* block)
     if (region == m_pCurrent) {
         // Nothing lives here any more: cut again from the start.
         region->used = kHeaderSize;
+        return;
+    }
+    Retire(region);
+}
+
+void ByteArena::Retire(Region* region)
+{
+    if (m_nSpares < kSpareRegions) {
+        m_pSpares[m_nSpares++] = region;
         return;
     }
     win::VirtualFree(region, 0, win::MEM_RELEASE);

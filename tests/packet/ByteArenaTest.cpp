@@ -37,7 +37,8 @@ TEST(ByteArenaTest, BlocksDoNotOverlapAndRegionsGoBack) {
     EXPECT_LE(arena.GetRegionBytes(), total + regions * (1500 + 16));
     for (const auto& [block, size] : blocks) arena.Free(block);
     EXPECT_EQ(arena.GetLiveCount(), 0u);
-    EXPECT_LE(arena.GetRegionBytes(), win::kAllocationGranularity) << "only the region being filled stays";
+    EXPECT_LE(arena.GetRegionBytes(), (1 + ByteArena::kSpareRegions) * win::kAllocationGranularity)
+        << "only the region being filled and the spares stay";
 }
 
 TEST(ByteArenaTest, EmptyCurrentRegionIsCutAgainFromItsStart) {
@@ -56,8 +57,30 @@ TEST(ByteArenaTest, RegionKeptWhileOneBlockLives) {
     for (void* block : others) arena.Free(block);
     EXPECT_EQ(arena.GetLiveCount(), 1u);
     EXPECT_EQ(static_cast<unsigned char*>(survivor)[999], 0x77);
-    EXPECT_LE(arena.GetRegionBytes(), 2 * win::kAllocationGranularity);
+    EXPECT_LE(arena.GetRegionBytes(), (2 + ByteArena::kSpareRegions) * win::kAllocationGranularity);
     arena.Free(survivor);
+}
+
+TEST(ByteArenaTest, EmptiedRegionsAreReusedBeforeNewOnesAreMapped) {
+    ByteArena arena;
+    // Fill three regions, free every block of the first two: they become spares.
+    std::vector<void*> blocks;
+    for (int i = 0; i < 21; ++i) blocks.push_back(arena.Allocate(ByteArena::kMaxBlock));
+    for (int i = 0; i < 14; ++i) arena.Free(blocks[i]);
+    const std::size_t held = arena.GetRegionBytes();
+    ASSERT_EQ(held, 3 * win::kAllocationGranularity);
+    // The next two regions come from the spares, so no mapping is needed.
+    win::testing::SetVirtualAllocFailures(2);
+    std::vector<void*> more;
+    for (int i = 0; i < 14; ++i) more.push_back(arena.Allocate(ByteArena::kMaxBlock));
+    EXPECT_EQ(arena.GetRegionBytes(), held);
+    EXPECT_EQ(win::testing::GetVirtualAllocFailures(), 2) << "no region was mapped";
+    win::testing::SetVirtualAllocFailures(0);
+    // A region that empties beyond the spare count goes back to the system.
+    for (void* block : more) arena.Free(block);
+    for (int i = 14; i < 21; ++i) arena.Free(blocks[i]);
+    EXPECT_EQ(arena.GetLiveCount(), 0u);
+    EXPECT_LE(arena.GetRegionBytes(), (1 + ByteArena::kSpareRegions) * win::kAllocationGranularity);
 }
 
 TEST(ByteArenaTest, SizeBoundsAndFailure) {
