@@ -1,7 +1,13 @@
 // Document state, file I/O and the Save commands.
 #include "framework/CDocument.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "framework/AfxMessageBox.h"
@@ -36,9 +42,41 @@ BOOL CDocument::OnNewDocument() {
     return TRUE;
 }
 
+namespace {
+
+/// Opens path without blocking (a FIFO must not hang the caller) and checks
+/// that it is a regular file; 0 or the errno that says why not.
+int CheckRegularFile(const char* path, int flags) {
+    const int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0) error = errno;
+    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    else if (!S_ISREG(st.st_mode)) error = EINVAL;
+    ::close(fd);
+    return error;
+}
+
+void ReportFileFailure(const char* what, const char* path, int error) {
+    std::string text = std::string("Couldn't ") + what + " \"" + (path ? path : "") + "\"";
+    if (error == EINVAL) text += ": not a regular file";
+    else if (error != 0) text += std::string(": ") + std::strerror(error);
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
 BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
+    if (const int error = CheckRegularFile(pathName ? pathName : "", O_RDONLY)) {
+        ReportFileFailure("open", pathName, error);
+        return FALSE;
+    }
     std::fstream file(pathName, std::ios::in | std::ios::binary);
-    if (!file) return FALSE;
+    if (!file) {
+        ReportFileFailure("open", pathName, errno);
+        return FALSE;
+    }
     DeleteContents();
     CArchive archive(file, CArchive::load);
     Serialize(archive);
@@ -47,12 +85,23 @@ BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
 }
 
 BOOL CDocument::OnSaveDocument(LPCSTR pathName) {
+    if (const int error = CheckRegularFile(pathName ? pathName : "", O_WRONLY | O_CREAT)) {
+        ReportFileFailure("save", pathName, error);
+        return FALSE;
+    }
     std::fstream file(pathName, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file) return FALSE;
+    if (!file) {
+        ReportFileFailure("save", pathName, errno);
+        return FALSE;
+    }
     CArchive archive(file, CArchive::store);
     Serialize(archive);
     file.flush();
-    if (!file) return FALSE;
+    file.close();
+    if (!file) {
+        ReportFileFailure("save", pathName, errno);
+        return FALSE;
+    }
     SetModifiedFlag(FALSE);
     return TRUE;
 }

@@ -4,6 +4,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QScreen>
+#include <QProxyStyle>
+#include <QToolButton>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "framework/AcceleratorKeyFilter.h"
 #include "framework/AfxStrings.h"
 #include "framework/CControlBar.h"
 #include "framework/CDocument.h"
@@ -60,6 +65,27 @@ QKeySequence KeyOf(const AcceleratorEntry& entry) {
     return QKeySequence(key | modifiers);
 }
 
+/// Menu items can be highlighted while disabled, as on the platform the
+/// framework stands in for, so that their prompts show in the status bar.
+class MenuPromptStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == QStyle::SH_Menu_AllowActiveAndDisabled) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+/// The size a desktop gives a new main window: three quarters of each side
+/// of the available screen area, at least 640 x 480 where the screen allows.
+QSize DefaultFrameSize() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return QSize(640, 480);
+    const QRect available = screen->availableGeometry();
+    return QSize(std::min(std::max(available.width() * 3 / 4, 640), available.width()),
+                 std::min(std::max(available.height() * 3 / 4, 480), available.height()));
+}
+
 }  // namespace
 
 const CommandEntry CFrameWnd::kCommands[] = {
@@ -93,7 +119,9 @@ BOOL CFrameWnd::LoadFrame(UINT resourceId, DWORD style, CWnd* parent, CCreateCon
     std::string full;
     AfxLoadString(resourceId, full);
     AfxExtractSubString(m_strTitle, full, 0);
-    if (!CreateEx(0, nullptr, m_strTitle.c_str(), style & ~WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
+    const QSize size = DefaultFrameSize();
+    if (!CreateEx(0, nullptr, m_strTitle.c_str(), style & ~WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, size.width(),
+                  size.height(),
                   parent ? parent->m_hWnd : nullptr, nullptr, context))
         return FALSE;
     m_bAutoDelete = true;
@@ -109,7 +137,11 @@ int CFrameWnd::OnCreate(LPCREATESTRUCT cs) {
         if (icon->large) qicon.addPixmap(QPixmap(icon->large));
         if (icon->small) qicon.addPixmap(QPixmap(icon->small));
         window->setWindowIcon(qicon);
+        // Every window of the program carries its icon, dialogs shown before
+        // the frame included.
+        if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(qicon);
     }
+    new AcceleratorKeyFilter(window, m_accelActions);
     auto* context = static_cast<CCreateContext*>(cs->lpCreateParams);
     if (context && context->m_pNewViewClass) {
         CObject* object = context->m_pNewViewClass->CreateObject();
@@ -153,6 +185,11 @@ void CFrameWnd::BuildMenu(UINT id) {
         const QString text = QString::fromLocal8Bit(item.text ? item.text : "");
         if (item.flags & MF_POPUP) {
             QMenu* popup = open.empty() ? bar->addMenu(text) : open.back()->addMenu(text);
+            if (!m_menuStyle) {
+                m_menuStyle = new MenuPromptStyle;
+                m_menuStyle->setParent(window);
+            }
+            popup->setStyle(m_menuStyle);
             QObject::connect(popup, &QMenu::aboutToShow, window, [this, popup]() {
                 const QList<QAction*> list = popup->actions();
                 std::vector<QAction*> actions(list.begin(), list.end());
@@ -250,6 +287,21 @@ void CFrameWnd::OnIdleUpdateCmdUI() {
         UpdateMenuActions(actions);
     }
     if (CStatusBar* status = GetStatusBar()) status->UpdateIndicators();
+    RestoreIdlePrompt();
+}
+
+void CFrameWnd::RestoreIdlePrompt() {
+    // A prompt stays only while its item or button is under the pointer (or
+    // highlighted in an open menu); leave events do not always come, for
+    // example when the window is maximised under the pointer.
+    if (m_promptId == 0) return;
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        if (QAction* active = menu->activeAction(); active && active->data().toUInt() == m_promptId) return;
+    } else if (!QApplication::activePopupWidget()) {
+        auto* button = qobject_cast<QToolButton*>(QApplication::widgetAt(QCursor::pos()));
+        if (button && button->defaultAction() && button->defaultAction()->data().toUInt() == m_promptId) return;
+    }
+    SetMessageText(0U);
 }
 
 void CFrameWnd::SetMessageText(UINT commandId) {
@@ -260,9 +312,11 @@ void CFrameWnd::SetMessageText(UINT commandId) {
     }
     if (text.empty()) AfxLoadString(AFX_IDS_IDLEMESSAGE, text);
     SetMessageText(text);
+    m_promptId = commandId;
 }
 
 void CFrameWnd::SetMessageText(const std::string& text) {
+    m_promptId = 0;
     if (CStatusBar* status = GetStatusBar()) status->SetPaneText(0, text);
 }
 

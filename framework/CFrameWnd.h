@@ -11,6 +11,7 @@
 #include "framework/CWnd.h"
 
 class QAction;
+class QStyle;
 class QTimer;
 
 namespace win {
@@ -101,6 +102,8 @@ private:
     void BuildAccelerators(UINT id);
     void UpdateMenuActions(const std::vector<QAction*>& actions);
     QAction* MakeCommandAction(UINT id, const char* text);
+    /// Puts "Ready" back when the prompt's item or button is no longer under the pointer.
+    void RestoreIdlePrompt();
     static const CommandEntry kCommands[];
     UINT m_nIDResource = 0;
     CView* m_pActiveView = nullptr;
@@ -108,6 +111,8 @@ private:
     std::vector<QAction*> m_menuActions;
     std::vector<QAction*> m_accelActions;
     QTimer* m_idleTimer = nullptr;
+    QStyle* m_menuStyle = nullptr;  // lets disabled menu items be highlighted
+    UINT m_promptId = 0;            // the command whose prompt the status bar shows
     bool m_bAutoDelete = false;  // set once the window exists
 };
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/CellToolTipDelegate.h"
+#include "framework/FontScale.h"
 #include "framework/ListModel.h"
 #include "framework/ListRowStore.h"
 #include "framework/ListTableView.h"
@@ -31,6 +33,7 @@ QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
     auto* view = new ListTableView(parent);
     auto* model = new ListModel(view);
     view->setModel(model);
+    view->setItemDelegate(new CellToolTipDelegate(view));
     m_store = model->Store();
     model->SetEnsureVisibleHandler([view, model](int row, bool partialOK) {
         // A partly visible row counts as visible only when the caller accepts it.
@@ -95,8 +98,14 @@ int CListCtrl::InsertColumn(int column, LPCSTR heading, int format, int width, i
     ListModel* model = GetModel();
     if (!model || column < 0) return -1;
     const Qt::Alignment align = (format & LVCFMT_RIGHT) ? Qt::AlignRight : Qt::AlignLeft;
-    const int index = model->InsertColumn(column, QString::fromUtf8(heading ? heading : ""), align);
-    if (index >= 0 && width >= 0) GetTableView()->horizontalHeader()->resizeSection(index, width);
+    const QString text = QString::fromUtf8(heading ? heading : "");
+    const int index = model->InsertColumn(column, text, align);
+    if (index < 0 || width < 0) return index;
+    // The width is in pixels of the 8-point font: convert it to the list's
+    // font, and never make the header's own text cut.
+    QHeaderView* header = GetTableView()->horizontalHeader();
+    header->resizeSection(index, std::max(FontScale::Width(width, GetTableView()->font()),
+                                          FontScale::HeaderWidth(header, text)));
     return index;
 }
 

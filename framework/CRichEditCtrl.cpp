@@ -2,10 +2,15 @@
 #include "framework/CRichEditCtrl.h"
 
 #include <QColor>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScrollBar>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QPlainTextEdit>
+
+#include "framework/FontSubstitutes.h"
 
 namespace win {
 
@@ -40,6 +45,46 @@ QTextCharFormat ToQt(const CHARFORMAT& cf) {
     return f;
 }
 
+/// The view of a read-only control, which has no caret to follow: it keeps
+/// its place when shown (the edit would scroll to the insertion point on its
+/// first show), and Ctrl+Home and Ctrl+End scroll to the ends.
+class ReadOnlyView : public QObject {
+public:
+    explicit ReadOnlyView(QPlainTextEdit* edit) : QObject(edit), m_edit(edit) { edit->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (!m_edit->isReadOnly()) return false;
+        if (event->type() == QEvent::Show) {
+            const int v = m_edit->verticalScrollBar()->value(), h = m_edit->horizontalScrollBar()->value();
+            QPointer<QPlainTextEdit> edit(m_edit);
+            QMetaObject::invokeMethod(
+                m_edit,
+                [edit, v, h]() {
+                    if (!edit) return;
+                    edit->verticalScrollBar()->setValue(v);
+                    edit->horizontalScrollBar()->setValue(h);
+                },
+                Qt::QueuedConnection);
+            return false;
+        }
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!(key->modifiers() & Qt::ControlModifier)) return false;
+        if (key->key() == Qt::Key_Home) {
+            m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->minimum());
+            m_edit->horizontalScrollBar()->setValue(m_edit->horizontalScrollBar()->minimum());
+            return true;
+        }
+        if (key->key() == Qt::Key_End) {
+            m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QPlainTextEdit* m_edit;
+};
+
 }  // namespace
 
 BOOL CRichEditCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
@@ -50,7 +95,9 @@ QWidget* CRichEditCtrl::CreateWidget(const CREATESTRUCT&, QWidget* parent) {
     // A plain-text edit keeps per-character formats like a rich one, but lays
     // out only the lines it shows: a dump of thousands of lines goes in
     // without shaping every line first.
+    InstallFontSubstitutes();
     auto* edit = new QPlainTextEdit(parent);
+    new ReadOnlyView(edit);
     edit->setLineWrapMode(QPlainTextEdit::NoWrap);
     edit->setUndoRedoEnabled(false);
     return edit;
@@ -113,6 +160,10 @@ void CRichEditCtrl::Clear() {
     cursor.removeSelectedText();
     cursor.setCharFormat(keep);
     edit->setTextCursor(cursor);
+    if (edit->isReadOnly() && GetTextLength() == 0) {
+        edit->verticalScrollBar()->setValue(0);
+        edit->horizontalScrollBar()->setValue(0);
+    }
 }
 
 void CRichEditCtrl::ReplaceSel(LPCSTR text, BOOL canUndo) {
@@ -126,7 +177,10 @@ void CRichEditCtrl::ReplaceSel(LPCSTR text, BOOL canUndo) {
     if (!canUndo) doc->setUndoRedoEnabled(false);
     QTextCursor cursor = edit->textCursor();
     cursor.insertText(s, edit->currentCharFormat());
-    edit->setTextCursor(cursor);
+    // A read-only control shows no caret, so its view does not follow the
+    // insertion point (the control's own cursor moves past the text all the
+    // same): text filled in after a clear is shown from the top.
+    if (!edit->isReadOnly()) edit->setTextCursor(cursor);
     if (!canUndo) doc->setUndoRedoEnabled(undo);
 }
 

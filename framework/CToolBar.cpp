@@ -2,11 +2,15 @@
 #include "framework/CToolBar.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QBitmap>
 #include <QEvent>
+#include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 
 #include "framework/AfxStrings.h"
 #include "framework/CFrameWnd.h"
@@ -34,6 +38,20 @@ private:
 };
 
 }  // namespace
+
+QPixmap CToolBar::ButtonImage(const QPixmap& strip, int index, int width, int height, qreal scale) {
+    QPixmap image = strip.copy(index * width, 0, width, height);
+    // The images' light grey ground stands for the button face: it shows
+    // whatever face the button is drawn with.
+    image.setMask(image.createMaskFromColor(QColor(192, 192, 192), Qt::MaskInColor));
+    if (scale <= 1.0 || scale == static_cast<int>(scale)) return image;
+    // At a fractional scale, a smoothly scaled image at the device's own
+    // resolution, instead of pixels repeated unevenly.
+    QPixmap scaled = image.scaled(qRound(width * scale), qRound(height * scale), Qt::IgnoreAspectRatio,
+                                  Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(scale);
+    return scaled;
+}
 
 void testing::FailNextToolBarCreate() { g_failCreate = true; }
 void testing::FailNextToolBarLoad() { g_failLoad = true; }
@@ -79,7 +97,10 @@ BOOL CToolBar::LoadToolBar(UINT id) {
         std::string full, prompt, tip;
         AfxLoadString(command, full);
         AfxExtractSubString(tip, full, 1);
-        auto* action = new QAction(QIcon(strip.copy(image * w, 0, w, h)), QString::fromStdString(tip), toolbar);
+        QIcon icon(ButtonImage(strip, image, w, h, 1.0));
+        const qreal scale = std::max(toolbar->devicePixelRatioF(), qApp->devicePixelRatio());
+        if (scale > 1.0) icon.addPixmap(ButtonImage(strip, image, w, h, scale));
+        auto* action = new QAction(icon, QString::fromStdString(tip), toolbar);
         ++image;
         action->setData(command);
         action->setToolTip(QString::fromStdString(tip));

@@ -5,6 +5,7 @@
 // the second line of each command string, the prompt while hovered.
 #pragma once
 
+#include <QPixmap>
 #include <vector>
 
 #include "framework/CControlBar.h"
@@ -20,6 +21,9 @@ public:
     BOOL LoadToolBar(UINT id);
     /// The command id of each item in order (0 for separators).
     const std::vector<UINT>& GetItemIds() const { return m_items; }
+    /// Image index of the strip (images of width x height) with its light grey
+    /// ground transparent; at a fractional scale, smoothly scaled to it.
+    static QPixmap ButtonImage(const QPixmap& strip, int index, int width, int height, qreal scale);
 
 private:
     std::vector<UINT> m_items;

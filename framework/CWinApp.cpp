@@ -10,6 +10,8 @@
 #include "framework/CFrameWnd.h"
 #include "framework/CSingleDocTemplate.h"
 #include "framework/FileDialogs.h"
+#include "framework/FontSubstitutes.h"
+#include "framework/TestReport.h"
 #include "framework/FrameworkIds.h"
 
 namespace win {
@@ -51,6 +53,8 @@ int CWinApp::Run() {
         m_pszAppName = m_strAppName.c_str();
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutes();
+    testing::StartTestReport();
     QApplication::setApplicationName(QString::fromStdString(m_strAppName));
     if (!InitInstance()) return ExitInstance();
     QApplication::exec();
@@ -60,11 +64,26 @@ int CWinApp::Run() {
 void CWinApp::AddDocTemplate(CDocTemplate* docTemplate) { m_templates.emplace_back(docTemplate); }
 
 void CWinApp::ParseCommandLine(CCommandLineInfo& info) {
-    const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const std::string arg = args[i].toStdString();
-        const bool flag = !arg.empty() && (arg[0] == '-' || arg[0] == '/');
-        info.ParseParam(flag ? arg.c_str() + 1 : arg.c_str(), flag, i + 1 == args.size());
+    const QStringList all = QCoreApplication::arguments();
+    std::vector<std::string> args;
+    for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toLocal8Bit().toStdString());
+    ParseArguments(args, info);
+}
+
+void CWinApp::ParseArguments(const std::vector<std::string>& args, CCommandLineInfo& info) {
+    // Switches start with "-" (Qt has taken its own already); "--" ends them.
+    // Everything else is a file name: on this system "/" starts an absolute
+    // path, never a switch.
+    bool switches = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool last = i + 1 == args.size();
+        if (switches && arg == "--") {
+            switches = false;
+            continue;
+        }
+        const bool flag = switches && arg.size() > 1 && arg[0] == '-';
+        info.ParseParam(flag ? arg.c_str() + 1 : arg.c_str(), flag, last);
     }
 }
 

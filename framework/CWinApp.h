@@ -18,7 +18,6 @@ class CDocTemplate;
 class CDocument;
 class CWnd;
 
-
 class CWinApp : public CCmdTarget {
 public:
     /// Without a name the title comes from string 57344 when the framework starts.
@@ -33,6 +32,9 @@ public:
     void AddDocTemplate(CDocTemplate* docTemplate);
     /// Fills the record from the process's arguments.
     void ParseCommandLine(CCommandLineInfo& info);
+    /// Fills the record from arguments (without the program name): "-x" is
+    /// the switch "x" until "--"; every other argument is a file name.
+    static void ParseArguments(const std::vector<std::string>& args, CCommandLineInfo& info);
     /// New (no argument) or Open of the file; false when it fails or no main window results.
     BOOL ProcessShellCommand(CCommandLineInfo& info);
     /// Opens the file in the template's document; null on failure.

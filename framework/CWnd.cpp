@@ -8,10 +8,13 @@
 #include <QMainWindow>
 #include <QMetaObject>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QTimer>
 #include <QThread>
 #include <QWidget>
 #include <cstring>
 
+#include "framework/FontScale.h"
 #include "framework/WindowEvents.h"
 #include "framework/WindowHandle.h"
 
@@ -82,11 +85,52 @@ BOOL CWnd::CreateFromRecord(CREATESTRUCT& cs, CWnd* parent) {
         return FALSE;
     }
     if (!m_hWnd) return FALSE;
-    if (GetStyle() & WS_VISIBLE)
+    if (!child && parentWidget && cs.x == CW_USEDEFAULT) PlaceOwnedWindow(widget, parentWidget);
+    if (GetStyle() & WS_VISIBLE) {
         widget->show();
-    else if (child)
+        if (!child) KeepOnScreen(widget);
+    } else if (child) {
         widget->hide();
+    }
     return TRUE;
+}
+
+QRect CWnd::AvailableArea(const QWidget* widget) {
+    QScreen* screen = widget ? widget->screen() : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+void CWnd::PlaceOwnedWindow(QWidget* widget, const QWidget* owner) {
+    // The system's default position for an owned window: a step down and
+    // right of its owner, then moved inside the screen's available area,
+    // allowing for a typical window frame until the real one is known.
+    const QRect ownerFrame = owner->frameGeometry();
+    const QPoint origin = ownerFrame.topLeft() + QPoint(32, 32);
+    const QRect available = AvailableArea(owner);
+    const QMargins frame(4, 30, 4, 4);
+    const QRect placed = FontScale::PlaceInside(QRect(origin, widget->size()).marginsAdded(frame), available);
+    widget->resize(FontScale::ClampSize(widget->size(), available.marginsRemoved(frame)));
+    widget->move(placed.topLeft());
+}
+
+void CWnd::KeepOnScreen(QWidget* widget) {
+    // Once the window manager has framed the window, its real frame is known:
+    // move it back inside the available area if the frame reaches outside.
+    QPointer<QWidget> guard(widget);
+    auto check = [guard]() {
+        if (!guard || !guard->isVisible() || guard->isMaximized() || guard->isFullScreen()) return;
+        const QRect available = AvailableArea(guard);
+        const QRect frame = guard->frameGeometry();
+        const QRect placed = FontScale::PlaceInside(frame, available);
+        if (placed.size() != frame.size()) {
+            const QSize margins = frame.size() - guard->size();
+            guard->resize(placed.size() - margins);
+        }
+        if (placed.topLeft() != frame.topLeft()) guard->move(placed.topLeft());
+    };
+    QTimer::singleShot(0, widget, check);
+    QTimer::singleShot(400, widget, check);
 }
 
 BOOL CWnd::PreCreateWindow(CREATESTRUCT&) { return TRUE; }
@@ -163,7 +207,14 @@ BOOL CWnd::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
     if (!(flags & SWP_NOMOVE)) w->move(x, y);
     if (!(flags & SWP_NOSIZE)) {
         const QSize old = w->size();
-        w->resize(std::max(cx, 0), std::max(cy, 0));
+        QSize size(std::max(cx, 0), std::max(cy, 0));
+        if (w->isWindow()) {
+            // A top-level window's size is in pixels of the 8-point font:
+            // convert it like the text it holds, and keep it on the screen.
+            size = QSize(FontScale::Width(size.width(), w->font()), FontScale::Height(size.height(), w->font()));
+            size = FontScale::ClampSize(size, AvailableArea(w).marginsRemoved(QMargins(4, 30, 4, 4)));
+        }
+        w->resize(size);
         if (!w->isVisible() && old != w->size()) {
             // Hidden widgets get their resize event only when shown; the
             // window hears of its size at once, as it would on Windows.

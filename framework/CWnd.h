@@ -21,6 +21,7 @@
 #include "framework/WinUser.h"
 
 class QWidget;
+class QRect;
 
 namespace win {
 
@@ -123,6 +124,12 @@ private:
     friend struct HWND__;
     friend class WindowEvents;
     BOOL CreateFromRecord(CREATESTRUCT& cs, CWnd* parent);
+    /// The available area of the screen that widget is on (else the primary one).
+    static QRect AvailableArea(const QWidget* widget);
+    /// Places an owned top-level window near its owner, inside the available area.
+    static void PlaceOwnedWindow(QWidget* widget, const QWidget* owner);
+    /// Moves a shown top-level window back inside the available area once framed.
+    static void KeepOnScreen(QWidget* widget);
     /// Registers the widget as this object's window and forgets the handle when Qt destroys the widget.
     void AttachWidget(QWidget* widget, HWND parent, DWORD style, DWORD exStyle, UINT id);
 };

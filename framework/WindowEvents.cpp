@@ -3,9 +3,11 @@
 
 #include <QCloseEvent>
 #include <QResizeEvent>
+#include <QPointer>
 #include <QWidget>
 
 #include "framework/CWnd.h"
+#include "framework/OwnedWindow.h"
 #include "framework/WindowHandle.h"
 
 namespace win {
@@ -18,6 +20,18 @@ bool WindowEvents::eventFilter(QObject* watched, QEvent* event) {
     if (!HWND__::IsLive(m_handle) || watched != m_handle->widget) return false;
     CWnd* wnd = m_handle->wnd;
     switch (event->type()) {
+    case QEvent::Show: {
+        // Qt's own show clears the owner property of an ordinary window, so
+        // it is set once the show has been carried out.
+        QWidget* w = m_handle->widget;
+        if (w->isWindow() && w->parentWidget()) {
+            QPointer<QWidget> guard(w);
+            QMetaObject::invokeMethod(
+                w, [guard]() { if (guard && guard->parentWidget()) SetWindowOwner(guard, guard->parentWidget()); },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
     case QEvent::Resize: {
         auto* resize = static_cast<QResizeEvent*>(event);
         QWidget* w = m_handle->widget;

@@ -1,0 +1,117 @@
+// The test report of the program's windows: see TestReport.h.
+#include "framework/TestReport.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+
+#include "framework/FontScale.h"
+
+namespace win::testing {
+namespace {
+
+QString Rect(const QRect& r) { return QString("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
+
+QString OneLine(QString text) {
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+void DescribeList(QString& out, const QAbstractItemView* view, const QStringList& probes) {
+    const QHeaderView* header = nullptr;
+    for (const QHeaderView* h : view->findChildren<QHeaderView*>())
+        if (h->orientation() == Qt::Horizontal) header = h;
+    const QAbstractItemModel* model = view->model();
+    if (!header || !model) return;
+    // Where row r lies in the window: y = rowtop + r * rowheight.
+    const QPoint origin = view->viewport()->mapTo(view->window(), QPoint(0, 0));
+    const int rowHeight = model->rowCount() > 0 ? view->visualRect(model->index(0, 0)).height() : 0;
+    const int rowTop = model->rowCount() > 0 ? origin.y() + view->visualRect(model->index(0, 0)).top() : origin.y();
+    out += QString("list hscroll=%1 viewport=%2 rows=%3 rowtop=%4 rowheight=%5 left=%6\n")
+               .arg(view->horizontalScrollBar()->isVisible() ? 1 : 0)
+               .arg(view->viewport()->width())
+               .arg(model->rowCount())
+               .arg(rowTop)
+               .arg(rowHeight)
+               .arg(origin.x());
+    for (int r = 0; r < model->rowCount() && r < 1000; ++r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c) cells << model->index(r, c).data().toString();
+        out += QString("row %1 %2\n").arg(r).arg(cells.join(QLatin1Char('|')));
+    }
+    for (int c = 0; c < model->columnCount(); ++c) {
+        const QString title = model->headerData(c, Qt::Horizontal).toString();
+        int cells = 0;
+        for (int r = 0; r < model->rowCount(); ++r)
+            cells = std::max(cells, FontScale::CellWidth(view, model->index(r, c).data().toString()));
+        out += QString("column %1 width=%2 header=%3 cells=%4 title=%5\n")
+                   .arg(c)
+                   .arg(header->sectionSize(c))
+                   .arg(FontScale::HeaderWidth(header, title))
+                   .arg(cells)
+                   .arg(title);
+    }
+    for (const QString& probe : probes)
+        out += QString("probe need=%1 text=%2\n").arg(FontScale::CellWidth(view, probe)).arg(probe);
+}
+
+void DescribeText(QString& out, const QTextEdit* edit) {
+    const QTextCursor top = edit->cursorForPosition(QPoint(0, 0));
+    out += QString("text vscroll=%1 family=%2 top=%3\n")
+               .arg(edit->verticalScrollBar()->value())
+               .arg(edit->currentFont().family())
+               .arg(OneLine(top.block().text()));
+}
+
+}  // namespace
+
+std::string DescribeWindows() {
+    const QStringList probes =
+        qEnvironmentVariable("QUORVANE_TEST_PROBES").split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    QString out;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible()) continue;
+        const QWindow* handle = window->windowHandle();
+        const QWindow* owner = handle ? handle->transientParent() : nullptr;
+        QScreen* screen = window->screen();
+        out += QString("window title=%1 frame=%2 geometry=%3 available=%4 owner=%5 active=%6 minimized=%7\n")
+                   .arg(OneLine(window->windowTitle()))
+                   .arg(Rect(window->frameGeometry()))
+                   .arg(Rect(window->geometry()))
+                   .arg(screen ? Rect(screen->availableGeometry()) : QString("-"))
+                   .arg(owner ? OneLine(owner->title()) : QString("-"))
+                   .arg(window->isActiveWindow() ? 1 : 0)
+                   .arg(window->isMinimized() ? 1 : 0);
+        for (const QAbstractItemView* view : window->findChildren<QAbstractItemView*>())
+            if (view->isVisible()) DescribeList(out, view, probes);
+        for (const QTextEdit* edit : window->findChildren<QTextEdit*>())
+            if (edit->isVisible()) DescribeText(out, edit);
+    }
+    return out.toStdString();
+}
+
+void StartTestReport() {
+    const QString path = qEnvironmentVariable("QUORVANE_TEST_REPORT");
+    if (path.isEmpty() || !qApp) return;
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, qApp, [path]() {
+        // Written whole to a temporary file, then renamed, so a reader never sees half.
+        QFile file(path + ".tmp");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+        file.write(DescribeWindows().c_str());
+        file.close();
+        QFile::remove(path);
+        QFile::rename(path + ".tmp", path);
+    });
+    timer->start(250);
+}
+
+}  // namespace win::testing

@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# The built program on a desktop as a person sees it: Xvfb with the openbox
+# window manager, at scale 1 and 2 (QT_SCALE_FACTOR), a fresh home each time,
+# driven with xdotool inside a private network namespace (lo only, all
+# traffic bounded and to 127.0.0.1). The program's own report of its windows
+# (QUORVANE_TEST_REPORT) gives column widths, the widths their texts need,
+# window frames and the line at the top of the detail window.
+#   desktop-e2e.sh PROGRAM [SCALES]    (SCALES default "1 2"; needs root)
+# QV_E2E_SHOTS=DIR keeps a screenshot of each step there.
+set -u
+PROGRAM=$(readlink -f "$1")
+SCALES=${2:-"1 2"}
+
+if [ -z "${QV_E2E_INSIDE:-}" ]; then
+    [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
+    command -v openbox >/dev/null || { echo "SKIP: no openbox"; exit 77; }
+    QV_E2E_INSIDE=1 exec unshare -n "$0" "$@"
+fi
+
+WORK=$(mktemp -d /tmp/quorvane-desktop.XXXXXX)
+chmod 755 "$WORK"
+FAILURES=0
+fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
+ok() { echo "ok: $*"; }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi; }
+
+ip link set lo up
+XVFB=""; WM=""; PROG=""
+cleanup() {
+    [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
+    [ -n "$WM" ] && kill "$WM" 2>/dev/null
+    [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+start_desktop() {  # $1 WxH
+    DISPLAY_NUMBER=$((100 + RANDOM % 400))
+    Xvfb ":$DISPLAY_NUMBER" -screen 0 "${1}x24" -ac -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+    XVFB=$!
+    export DISPLAY=":$DISPLAY_NUMBER"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
+    WM=$!
+    for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+}
+stop_desktop() {
+    kill "$WM" "$XVFB" 2>/dev/null; wait "$WM" "$XVFB" 2>/dev/null; WM=""; XVFB=""
+}
+
+find_window() { timeout "${2:-10}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1; }
+keys() { xdotool windowactivate --sync "$1" 2>/dev/null; shift; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
+shot() { [ -n "${QV_E2E_SHOTS:-}" ] && mkdir -p "$QV_E2E_SHOTS" && import -window "${2:-root}" "$QV_E2E_SHOTS/$1.png"; return 0; }
+wait_exit() {
+    for _ in $(seq 100); do kill -0 "$PROG" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$PROG" 2>/dev/null; then echo "running"; return; fi
+    wait "$PROG"; echo $?
+}
+start_program() {  # $1 home, $2 scale, then the program's arguments
+    local home=$1 scale=$2; shift 2
+    rm -f "$WORK/report"
+    env HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
+        QUORVANE_TEST_REPORT="$WORK/report" \
+        QUORVANE_TEST_PROBES="00:00:00:000|255.255.255.255|65535|flags: SYN ACK " \
+        "$PROGRAM" "$@" >>"$WORK/program.log" 2>&1 &
+    PROG=$!
+}
+report() { sleep 0.6; cat "$WORK/report" 2>/dev/null; }
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }  # a key=value field of one report line
+
+# Every column at least as wide as its header and the widest usual cell of its kind.
+columns_fit() {
+    local r=$1 bad=0 c w h need
+    local -a probe=("00:00:00:000" "255.255.255.255" "65535" "255.255.255.255" "65535" "" "65535" "flags: SYN ACK ")
+    for c in 0 1 2 3 4 5 6 7; do
+        w=$(grep "^column $c " <<<"$r" | field width); h=$(grep "^column $c " <<<"$r" | field header)
+        [ -n "$w" ] || { echo "  no column $c"; return 1; }
+        [ "$w" -ge "$h" ] || { echo "  column $c: $w < header $h"; bad=1; }
+        if [ -n "${probe[$c]}" ]; then
+            need=$(grep -F "text=${probe[$c]}" <<<"$r" | head -1 | field need)
+            [ "$w" -ge "$need" ] || { echo "  column $c: $w < '${probe[$c]}' $need"; bad=1; }
+        fi
+    done
+    return $bad
+}
+inside() {  # frame x,y,w,h inside area x,y,w,h
+    local f a; IFS=, read -r -a f <<<"$1"; IFS=, read -r -a a <<<"$2"
+    [ "${f[0]}" -ge "${a[0]}" ] && [ "${f[1]}" -ge "${a[1]}" ] &&
+        [ $((f[0] + f[2])) -le $((a[0] + a[2])) ] && [ $((f[1] + f[3])) -le $((a[1] + a[3])) ]
+}
+traffic() {  # bounded: UDP datagrams and one TCP exchange with a 1000-byte request
+    python3 - <<'PY'
+import socket, threading, time
+server = socket.socket(); server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind(("127.0.0.1", 8080)); server.listen(1); server.settimeout(5)
+def serve():
+    conn, _ = server.accept(); conn.settimeout(5); conn.recv(2000); conn.sendall(b"ok"); conn.close()
+t = threading.Thread(target=serve); t.start()
+u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(3):
+    u.sendto(b"desktop %d" % i, ("127.0.0.1", 9)); time.sleep(0.05)
+c = socket.create_connection(("127.0.0.1", 8080), timeout=5); c.sendall(b"P" * 1000); c.recv(10); c.close()
+t.join(5); server.close()
+PY
+}
+
+for SCALE in $SCALES; do
+    echo "--- scale $SCALE"
+    start_desktop "$((1280 * SCALE))x$((800 * SCALE))"
+    HOME1="$WORK/home-$SCALE"; mkdir -p "$HOME1"
+    start_program "$HOME1" "$SCALE"
+    DIALOG=$(find_window "^Select Adapter$" 15)
+    [ -n "$DIALOG" ] || { fail "no adapter dialog"; stop_desktop; continue; }
+    check "adapter dialog carries the program icon" bash -c "xprop -id $DIALOG _NET_WM_ICON | grep -q 'Icon ('"
+    keys "$DIALOG" Return
+    MAIN=$(find_window "^Untitiled - Quorvane$" 15)
+    [ -n "$MAIN" ] || { fail "no main window"; stop_desktop; continue; }
+    R=$(report)
+    check "every column fits its header and widest usual cell" columns_fit "$R"
+    check "no horizontal scroll bar in the default frame" grep -q "^list hscroll=0" <<<"$R"
+
+    keys "$MAIN" alt+c s
+    traffic
+    sleep 1
+    shot "main-$SCALE" "$MAIN"
+    ROWS=$(report | grep "^list" | field rows)
+    check "rows captured ($ROWS)" test "${ROWS:-0}" -ge 8
+
+    # The clipboard keeps what it held: Copy is disabled, also from the keyboard.
+    printf 'sentinel' | xclip -selection clipboard -i; sleep 0.2
+    L=$(report | grep "^list")
+    xdotool mousemove --window "$MAIN" 10 "$(( $(field rowtop <<<"$L") + 2 ))" click 1; sleep 0.3
+    keys "$MAIN" ctrl+c ctrl+Insert
+    check "Ctrl+C and Ctrl+Insert leave the clipboard unchanged" test "$(xclip -selection clipboard -o 2>/dev/null)" = sentinel
+
+    # Double-click the 1052-byte segment (the request): the detail window opens on it.
+    R=$(report); L=$(grep "^list" <<<"$R")
+    BIG=$(awk -F'|' '/^row / && $7 + 0 >= 300 {split($1, a, " "); print a[2]; exit}' <<<"$R")
+    SMALL=$(awk -F'|' '/^row / && $7 + 0 < 300 {split($1, a, " "); print a[2]; exit}' <<<"$R")
+    row_y() { echo $(( $(field rowtop <<<"$L") + $1 * $(field rowheight <<<"$L") + $(field rowheight <<<"$L") / 2 )); }
+    check "a datagram of 300 bytes or more was captured" test -n "$BIG"
+    xdotool mousemove --window "$MAIN" 10 "$(row_y "${BIG:-0}")" click --repeat 2 --delay 80 1
+    PACKET=$(find_window "^Packet$" 10)
+    if [ -n "$PACKET" ]; then
+        TRANSIENT=$(xprop -id "$PACKET" WM_TRANSIENT_FOR | grep -o '0x[0-9a-f]*')
+        check "detail window transient for the main window" test "$((TRANSIENT))" = "$((MAIN))"
+        R=$(report); P=$(grep "^window title=Packet " <<<"$R")
+        check "detail window fully on screen ($(field frame <<<"$P") in $(field available <<<"$P"))" \
+            inside "$(field frame <<<"$P")" "$(field available <<<"$P")"
+        check "detail window shows the top of its text after opening" grep -q "^text .* top=IP Header$" <<<"$R"
+        shot "packet-$SCALE" "$PACKET"
+        # A click on another row (left of the detail window, which stays above
+        # the main window) refreshes it without activating it; a click
+        # back on the large one refreshes it again, still showing its top.
+        xdotool windowactivate --sync "$MAIN"; sleep 0.3
+        xdotool mousemove --window "$MAIN" 10 "$(row_y "${SMALL:-0}")" click 1; sleep 0.3
+        xdotool mousemove --window "$MAIN" 10 "$(row_y "${BIG:-0}")" click 1
+        R=$(report)
+        check "detail window shows the top of its text after a refresh" grep -q "^text .* top=IP Header$" <<<"$R"
+        check "the refreshed window shows the large datagram" grep -q "^text vscroll=0 " <<<"$R"
+        check "a refresh does not activate the detail window" grep -q "^window title=Packet .* active=0" <<<"$R"
+        xdotool windowminimize --sync "$MAIN"; sleep 0.8
+        check "the detail window minimises with the main window" \
+            test -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)"
+        xdotool windowactivate --sync "$MAIN" 2>/dev/null; sleep 0.5
+    else
+        fail "no detail window after double-click"
+    fi
+    keys "$MAIN" alt+f x
+    STATUS=$(wait_exit); PROG=""
+    check "exit status 0 ($STATUS)" test "$STATUS" = 0
+    CONF="$HOME1/.config/Tembrook/Quorvane.conf"
+    check "setting file is readable text holding 127.0.0.1" \
+        bash -c "file -b '$CONF' | grep -q text && grep -q '^Default%20Adapter=127.0.0.1$' '$CONF'"
+
+    # An absolute path opens that file: its name in the caption, no adapter dialog.
+    HOME2="$WORK/open-$SCALE"; mkdir -p "$HOME2"; : >"$WORK/capture-$SCALE.qv"
+    start_program "$HOME2" "$SCALE" "$WORK/capture-$SCALE.qv"
+    MAIN=$(find_window "^capture-$SCALE.qv - Quorvane$" 15)
+    check "an absolute path on the command line opens that file" test -n "$MAIN"
+    check "opening a file shows no adapter dialog" test -z "$(xdotool search --onlyvisible --name '^Select Adapter$' 2>/dev/null)"
+    [ -n "$MAIN" ] && keys "$MAIN" alt+f x
+    wait_exit >/dev/null; PROG=""
+
+    # A FIFO where the setting file belongs does not hang start-up.
+    HOME3="$WORK/fifo-$SCALE"; mkdir -p "$HOME3/.config/Tembrook"; mkfifo "$HOME3/.config/Tembrook/Quorvane.conf"
+    start_program "$HOME3" "$SCALE"
+    DIALOG=$(find_window "^Select Adapter$" 15)
+    check "a FIFO at the setting's path does not hang start-up" test -n "$DIALOG"
+    kill "$PROG" 2>/dev/null; wait "$PROG" 2>/dev/null; PROG=""
+    stop_desktop
+done
+
+if [ "$FAILURES" -ne 0 ]; then
+    echo "--- program output"; tail -20 "$WORK/program.log"
+    echo "$FAILURES failures"; exit 1
+fi
+echo "all passed"
