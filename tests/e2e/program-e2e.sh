@@ -85,7 +85,7 @@ keys "$MAIN" alt+f x
 STATUS=$(wait_exit)
 if [ "$STATUS" = 0 ]; then ok "exit during capture, status 0"; else fail "program after Exit: $STATUS"; fi
 PROG=""
-grep -q "$(printf '127.0.0.1' | od -An -tx1 | tr -d ' \n')" "$HOME1/.config/quorvane/registry" 2>/dev/null \
+grep -qx 'Default%20Adapter=127.0.0.1' "$HOME1/.config/Tembrook/Quorvane.conf" 2>/dev/null \
     && ok "setting holds 127.0.0.1" || fail "setting not written"
 
 # ---- Second start: no dialog ----

@@ -1,10 +1,14 @@
 // Tests of the rich-text control as a window (offscreen Qt, real widget): the
 // read-only state, the default character format, insertion formats set with an
 // empty selection, select-all plus clear, "\r\n" line breaks in both
-// directions, per-character faces and colours, and one large insertion.
+// directions, per-character faces and colours, one large insertion, the view
+// of a read-only control staying at the top, and the faces it resolves to.
 #include "framework/CRichEditCtrl.h"
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -201,6 +205,64 @@ TEST_F(CRichEditCtrlTest, LargeInsertionKeepsEveryLine) {
     EXPECT_EQ(edit.GetTextLength(), static_cast<long>(text.size()) - lines);
     EXPECT_EQ(edit.GetWindowText(), text);
     EXPECT_EQ(FaceAt(doc, static_cast<int>(edit.GetTextLength()) - 2), "Courier");
+}
+
+// A read-only control has no caret for its view to follow: text filled in
+// after a clear, in pieces as the detail window does, shows from the top, in
+// a window shown before or after the filling; Ctrl+End and Ctrl+Home scroll.
+TEST_F(CRichEditCtrlTest, ReadOnlyViewShowsTheTopAfterEachFilling) {
+    auto* widget = static_cast<QTextEdit*>(edit.GetWidget());
+    QScrollBar* bar = widget->verticalScrollBar();
+    auto fill = [this]() {
+        CHARRANGE all{0, -1};
+        edit.ExSetSel(all);
+        edit.Clear();
+        edit.ReplaceSel("IP Header\r\n");
+        std::string dump;
+        for (int i = 0; i < 400; ++i) dump += "00000000  45 00 05 DC 12 34 40 00  40 11 00 00 7F 00 00 01\t.....\r\n";
+        edit.ReplaceSel(dump.c_str());
+    };
+    for (int round = 0; round < 2; ++round) {
+        fill();
+        QApplication::processEvents();
+        ASSERT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), 0) << "round " << round;
+        bar->setValue(bar->maximum() / 2);  // the user scrolled; the next filling starts at the top again
+    }
+    QTest::keyClick(widget, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    QTest::keyClick(widget, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(bar->value(), 0);
+
+    // A window filled while hidden opens at the top too.
+    CWnd hidden;
+    ASSERT_TRUE(hidden.CreateEx(0, "QvTestFrame", "Packet", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300, nullptr, nullptr));
+    CRichEditCtrl text;
+    ASSERT_TRUE(text.Create(WS_CHILD | WS_VISIBLE | WS_VSCROLL, CRect(0, 0, 580, 280), &hidden, 1));
+    text.SetReadOnly(TRUE);
+    std::string dump;
+    for (int i = 0; i < 400; ++i) dump += "line\r\n";
+    text.ReplaceSel(dump.c_str());
+    hidden.ShowWindow(SW_SHOW);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    auto* hiddenEdit = static_cast<QTextEdit*>(text.GetWidget());
+    ASSERT_GT(hiddenEdit->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(hiddenEdit->verticalScrollBar()->value(), 0);
+    hidden.DestroyWindow();
+}
+
+// The faces the detail window names resolve to the metric-compatible faces
+// Debian installs, not to a fallback.
+TEST_F(CRichEditCtrlTest, ArialAndCourierResolveToLiberationFaces) {
+    CHARFORMAT courier = FaceFormat("Courier");
+    edit.ReplaceSel("sans ");
+    edit.SetSelectionCharFormat(courier);
+    edit.ReplaceSel("mono");
+    QFont sans = FormatAt(doc, 0).font();
+    QFont mono = FormatAt(doc, 6).font();
+    EXPECT_EQ(QFontInfo(sans).family(), "Liberation Sans");
+    EXPECT_EQ(QFontInfo(mono).family(), "Liberation Mono");
 }
 
 TEST(CRichEditCtrlNoWindowTest, OperationsWithoutWindowFail) {

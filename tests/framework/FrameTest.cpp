@@ -1,8 +1,17 @@
 // The single-document framework on real widgets: New and Open, caption,
 // command routing and update-UI on menus, keys and toolbar buttons, bar
-// toggles, status-bar prompts, tooltips, lock panes and print preview.
+// toggles, status-bar prompts (disabled items too, "Ready" once nothing is
+// under the pointer), command keys kept from focused widgets, tooltips, lock
+// panes, toolbar images and print preview.
 #include <QAction>
+#include <QApplication>
+#include <QBitmap>
+#include <QClipboard>
+#include <QCursor>
 #include <QImage>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTest>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/AfxMessageBox.h"
 #include "framework/CDocument.h"
 #include "framework/CFrameWnd.h"
 #include "framework/CSingleDocTemplate.h"
@@ -223,7 +233,12 @@ TEST_F(FrameTest, LaterNewAndOpenReuseDocumentAndFrame) {
     EXPECT_EQ(TestView::initialUpdates, 3);
     EXPECT_EQ(doc->GetPathName(), path);
     EXPECT_EQ(window->windowTitle().toStdString(), "capture.pkt - TestApp");
-    EXPECT_EQ(theApp.OpenDocumentFile(dir.filePath("missing").toStdString().c_str()), nullptr);
+    std::vector<std::string> boxes;
+    win::testing::SetMessageBoxRecorder(&boxes);
+    const std::string missing = dir.filePath("missing").toStdString();
+    EXPECT_EQ(theApp.OpenDocumentFile(missing.c_str()), nullptr);
+    win::testing::SetMessageBoxRecorder(nullptr);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Couldn't open \"" + missing + "\": No such file or directory"});
 }
 
 TEST_F(FrameTest, SaveWritesAnEmptyFile) {
@@ -336,6 +351,101 @@ TEST_F(FrameTest, HoverAndHighlightShowPromptThenReady) {
     EXPECT_EQ(status.GetPaneText(0), "Document command prompt");
     emit MenuOf(kDocCmd)->aboutToHide();
     EXPECT_EQ(status.GetPaneText(0), "Ready");
+}
+
+// Menu items can be highlighted while disabled, so their prompts show; the
+// prompt goes once no item is highlighted.
+TEST_F(FrameTest, DisabledMenuItemsShowTheirPromptWhenHighlighted) {
+    CStatusBar& status = frame->m_wndStatusBar;
+    window->show();
+    QMenu* menu = MenuOf(kUnhandledCmd);
+    ASSERT_NE(menu, nullptr);
+    menu->popup(window->mapToGlobal(QPoint(10, 10)));
+    qvtest::PumpEvents(20);
+    ASSERT_FALSE(MenuAction(kUnhandledCmd)->isEnabled());
+    menu->setActiveAction(MenuAction(kUnhandledCmd));
+    qvtest::PumpEvents(10);
+    EXPECT_EQ(menu->activeAction(), MenuAction(kUnhandledCmd));
+    EXPECT_EQ(status.GetPaneText(0), "Nobody handles this");
+    menu->setActiveAction(nullptr);
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(status.GetPaneText(0), "Ready");
+    menu->close();
+    qvtest::PumpEvents(10);
+}
+
+// A button's prompt stays only while the pointer is on the button, also when
+// no leave event comes (the window was maximised under the pointer).
+TEST_F(FrameTest, PromptGivesWayToReadyWhenThePointerIsElsewhere) {
+    CStatusBar& status = frame->m_wndStatusBar;
+    window->show();
+    qvtest::PumpEvents(20);
+    QWidget* button = Toolbar()->widgetForAction(ButtonAction(kViewCmd));
+    QCursor::setPos(button->mapToGlobal(button->rect().center()));
+    qvtest::HoverEnter(button);
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(status.GetPaneText(0), "View command prompt");
+    QCursor::setPos(window->mapToGlobal(QPoint(window->width() / 2, window->height() / 2)));
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(status.GetPaneText(0), "Ready");
+}
+
+// Inside the frame, the keys of the frame's commands and the edit keys are
+// the frame's: a disabled command's key and Copy/Paste do nothing in a
+// focused widget that would handle them, an enabled command's key runs it.
+TEST_F(FrameTest, CommandAndEditKeysNeverReachTheFocusedWidget) {
+    auto* edit = new QLineEdit("secret", window->centralWidget());
+    window->show();
+    window->activateWindow();
+    edit->show();
+    edit->setFocus();
+    edit->selectAll();
+    qvtest::PumpEvents(20);
+    QApplication::clipboard()->setText("sentinel");
+    frame->OnIdleUpdateCmdUI();
+    QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "sentinel");
+    EXPECT_EQ(edit->text(), "secret");
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_U, Qt::ControlModifier);  // the unhandled command's key
+    EXPECT_EQ(edit->text(), "secret");
+    EXPECT_TRUE(g_calls.empty());
+    QTest::keyClick(edit, Qt::Key_D, Qt::ControlModifier);
+    qvtest::PumpEvents(10);
+    EXPECT_EQ(g_calls, std::vector<std::string>{"doc:doc"});
+    QTest::keyClick(edit, Qt::Key_A);  // other keys still reach the widget
+    EXPECT_EQ(edit->text(), "a");
+}
+
+// The images' light grey ground is the button face (transparent); at a
+// fractional scale the image is scaled smoothly to the device's pixels.
+TEST(ToolBarImages, GroundIsTransparentAndFractionalScalesAreSmooth) {
+    QPixmap strip(32, 15);
+    strip.fill(QColor(192, 192, 192));
+    {
+        QPainter painter(&strip);
+        painter.fillRect(QRect(4, 4, 8, 7), Qt::black);   // image 0
+        painter.fillRect(QRect(16, 0, 16, 15), Qt::red);  // image 1, no ground
+    }
+    const QImage flat = CToolBar::ButtonImage(strip, 0, 16, 15, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(flat.size(), QSize(16, 15));
+    EXPECT_EQ(qAlpha(flat.pixel(0, 0)), 0);
+    EXPECT_EQ(flat.pixel(6, 6), qRgb(0, 0, 0));
+    EXPECT_EQ(CToolBar::ButtonImage(strip, 1, 16, 15, 1.0).toImage().pixel(8, 7), qRgb(255, 0, 0));
+    const QPixmap scaled = CToolBar::ButtonImage(strip, 0, 16, 15, 1.5);
+    EXPECT_EQ(scaled.size(), QSize(24, 23));
+    EXPECT_DOUBLE_EQ(scaled.devicePixelRatio(), 1.5);
+    // Smooth scaling blends the edge of the black square into partial values.
+    const QImage image = scaled.toImage().convertToFormat(QImage::Format_ARGB32);
+    bool blended = false;
+    for (int x = 0; x < image.width(); ++x) {
+        const QRgb p = image.pixel(x, 9);
+        if (qAlpha(p) > 0 && qAlpha(p) < 255) blended = true;
+    }
+    EXPECT_TRUE(blended);
+    EXPECT_EQ(CToolBar::ButtonImage(strip, 0, 16, 15, 2.0).size(), QSize(16, 15));  // whole scales stay crisp
 }
 
 TEST_F(FrameTest, LockPanesShowTextOnlyWhileLockIsOn) {

@@ -1,5 +1,6 @@
-// OutputDebugStringA: the text arrives on standard error byte for byte, and
-// lines of several threads do not interleave.
+// OutputDebugStringA: printable text and UTF-8 arrive on standard error byte
+// for byte, control characters and broken bytes escaped, and lines of several
+// threads do not interleave.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -41,15 +42,37 @@ private:
     int m_saved;
 };
 
-TEST(DebugOutputTest, TextIsWrittenUnchanged) {
+TEST(DebugOutputTest, PrintableTextIsWrittenUnchanged) {
     CapturedStderr captured;
     OutputDebugStringA("Opened reg key\n");
     OutputDebugStringA("szTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n");
-    OutputDebugStringA("%d %s \t\xe9\xff no newline");
+    OutputDebugStringA("%d %s caf\xc3\xa9 \xe2\x82\xac no newline");
     OutputDebugStringA("");
     OutputDebugStringA(nullptr);
-    EXPECT_EQ(captured.Finish(),
-              "Opened reg key\nszTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n%d %s \t\xe9\xff no newline");
+    EXPECT_EQ(captured.Finish(), "Opened reg key\nszTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n"
+                                 "%d %s caf\xc3\xa9 \xe2\x82\xac no newline");
+}
+
+// A stored setting is copied into a trace line: nothing in it may reach a
+// terminal as a control sequence or as a line of its own.
+TEST(DebugOutputTest, ControlCharactersAndBrokenBytesAreEscaped) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"szTemp = \x1b]2;owned\x07\x1b[2J\n", "szTemp = \\x1b]2;owned\\x07\\x1b[2J\n"},
+        {"a\nforged line\n", "a\\x0aforged line\n"},
+        {"cr\rtab\tdel\x7f", "cr\\x0dtab\\x09del\\x7f"},
+        {"c1 \xc2\x9b csi", "c1 \\xc2\\x9b csi"},                   // U+009B, a C1 control
+        {"bad \xe9\xff overlong \xc0\xaf", "bad \\xe9\\xff overlong \\xc0\\xaf"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"},
+        {"back\\slash \\x41", "back\\\\slash \\\\x41"},  // escapes stay unambiguous
+    };
+    for (const Case& c : cases) {
+        CapturedStderr captured;
+        OutputDebugStringA(c.in);
+        EXPECT_EQ(captured.Finish(), c.out) << c.in;
+    }
 }
 
 TEST(DebugOutputTest, LinesFromSeveralThreadsStayWhole) {

@@ -1,12 +1,19 @@
-// The per-user registry store: values keep type and bytes, keys need to
-// exist, broken store files read as empty and are replaced by the next
-// write, failed writes keep the old file, concurrent writers never mix.
+// The per-user registry in QSettings' INI file: values keep type and bytes,
+// keys need to exist, the file reads as a person would write it, broken or
+// non-regular files read as empty and are replaced by the next write, failed
+// writes keep the old file, a held lock is waited for only briefly,
+// concurrent writers never mix and killed writers leave no files behind.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -31,7 +38,20 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf '" + m_root + "'").c_str()); }
 
-    std::string StoreFile() const { return m_root + "/quorvane/registry"; }
+    std::string Folder() const { return m_root + "/Tembrook"; }
+    std::string StoreFile() const { return Folder() + "/Quorvane.conf"; }
+    /// The names in the organisation's folder other than the settings file.
+    std::vector<std::string> OtherFiles() const {
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(Folder().c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != ".." && name != "Quorvane.conf") names.push_back(name);
+            }
+            closedir(dir);
+        }
+        return names;
+    }
     std::string ReadFile() const {
         std::ifstream in(StoreFile(), std::ios::binary);
         std::ostringstream text;
@@ -39,7 +59,7 @@ protected:
         return text.str();
     }
     void WriteFile(const std::string& bytes) const {
-        mkdir((m_root + "/quorvane").c_str(), 0700);
+        mkdir(Folder().c_str(), 0700);
         std::ofstream(StoreFile(), std::ios::binary | std::ios::trunc) << bytes;
     }
 
@@ -144,70 +164,175 @@ TEST_F(RegistryTest, CreateMakesMissingParentsAndNamesIgnoreCase) {
     EXPECT_EQ(Get("DEFAULT ADAPTER", nullptr, "software\\tembrook\\quorvane"), "a");
 }
 
-TEST_F(RegistryTest, BrokenStoreFilesReadAsEmptyAndAreReplacedByTheNextWrite) {
-    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.1\0", 9)), ERROR_SUCCESS);
-    const std::string good = ReadFile();
-    ASSERT_FALSE(good.empty());
+TEST_F(RegistryTest, TheFileIsReadableIniText) {
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("127.0.0.1\0", 10)), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(), "[General]\nDefault%20Adapter=127.0.0.1\n");
+    ASSERT_EQ(Set("Note", REG_SZ, std::string("a;b \"q\" c:\\d") + '\0'), ERROR_SUCCESS);
+    ASSERT_EQ(Set("At", REG_SZ, std::string("@home\0", 6)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Count", REG_DWORD, std::string("\x01\x00\x00\x7f", 4)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Port", REG_SZ, "8080"), ERROR_SUCCESS);  // no NUL: kept exactly, typed
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.1\0", 9), "Software\\Tembrook\\Quorvane\\Sub Key"),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(),
+              "[General]\n"
+              "At=@@home\n"
+              "Count=@Registry(4:0100007f)\n"
+              "Default%20Adapter=127.0.0.1\n"
+              "Note=\"a;b \\\"q\\\" c:\\\\d\"\n"
+              "Port=@Registry(1:38303830)\n"
+              "\n"
+              "[Sub%20Key]\n"
+              "Default%20Adapter=10.0.0.1\n");
+    EXPECT_EQ(Get("Note"), std::string("a;b \"q\" c:\\d") + '\0');
+    EXPECT_EQ(Get("At"), std::string("@home\0", 6));
+    EXPECT_EQ(Get("Default Adapter", nullptr, "Software\\Tembrook\\Quorvane\\Sub Key"), std::string("10.0.0.1\0", 9));
+}
+
+TEST_F(RegistryTest, AFileWrittenByHandReads) {
+    WriteFile("; written by hand\r\n"
+              "\r\n"
+              "[General]\r\n"
+              "  Default Adapter =  192.168.1.7  \r\n"
+              "# another comment\n"
+              "Quoted = \" padded; with \\\"escapes\\\"\\t\\x41 \"\n"
+              "[%General]\n"
+              "Inner=x\n");
+    DWORD type = 0;
+    EXPECT_EQ(Get("Default Adapter", &type), std::string("192.168.1.7\0", 12));
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(Get("quoted"), std::string(" padded; with \"escapes\"\tA ") + '\0');
+    EXPECT_EQ(Get("Inner", nullptr, "Software\\Tembrook\\Quorvane\\General"), std::string("x\0", 2));
+    EXPECT_FALSE(Get("Inner").has_value());
+}
+
+TEST_F(RegistryTest, BrokenFilesReadAsEmptyAndAreReplacedByTheNextWrite) {
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919 + 13) & 0xff);
     struct Case {
         const char* name;
         std::string bytes;
     };
-    std::string garbage;
-    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919 + 13) & 0xff);
     const Case cases[] = {
-        {"empty file", ""},
-        {"header only", "QUORVANE-REGISTRY 1\n"},
-        {"no final newline", good.substr(0, good.size() - 1)},
-        {"other format tag", "QUORVANE-REGISTRY 2" + good.substr(good.find('\n'))},
-        {"bytes after the end line", good + "K 61\n"},
-        {"upper-case hex", "QUORVANE-REGISTRY 1\nK 4A\nEND\n"},
-        {"odd hex", "QUORVANE-REGISTRY 1\nK 616\nEND\n"},
-        {"unknown record", "QUORVANE-REGISTRY 1\nX 61\nEND\n"},
-        {"type not a number", "QUORVANE-REGISTRY 1\nV 61 61 one 61\nEND\n"},
-        {"type too large", "QUORVANE-REGISTRY 1\nV 61 61 4294967296 61\nEND\n"},
-        {"missing field", "QUORVANE-REGISTRY 1\nV 61 61 1\nEND\n"},
+        {"section not closed", "[General\nDefault%20Adapter=10.0.0.1\n"},
+        {"line without =", "[General]\nDefault%20Adapter=10.0.0.1\nDefault\n"},
+        {"empty name", "[General]\n=x\nDefault%20Adapter=10.0.0.1\n"},
+        {"bad name escape", "[General]\nDefault%2GAdapter=x\nDefault%20Adapter=10.0.0.1\n"},
+        {"unclosed quote", "[General]\nDefault%20Adapter=\"10.0.0.1\n"},
+        {"text after the quote", "[General]\nDefault%20Adapter=\"10.0.0.1\" x\n"},
+        {"a list", "[General]\nDefault%20Adapter=10.0.0.1, 10.0.0.2\n"},
+        {"unknown escape", "[General]\nDefault%20Adapter=10.0.0.1\\q\n"},
+        {"another typed value", "[General]\nDefault%20Adapter=@ByteArray(10.0.0.1)\n"},
+        {"typed value with odd hex", "[General]\nDefault%20Adapter=@Registry(1:313)\n"},
+        {"typed value with a huge type", "[General]\nDefault%20Adapter=@Registry(4294967296:31)\n"},
+        {"NUL in a line", std::string("[General]\nDefault%20Adapter=10.0.0.1") + '\0' + "\n"},
+        {"over 1 MiB", "[General]\nDefault%20Adapter=10.0.0.1\n" + std::string(1024 * 1024, ';') + "\n"},
         {"binary garbage", garbage},
-        {"NULs", std::string(300, '\0')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFile(c.bytes);
         EXPECT_FALSE(Get("Default Adapter").has_value());
         HKEY h = nullptr;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &h), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
         ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.2\0", 9)), ERROR_SUCCESS);
         EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.2\0", 9));
     }
 }
 
-// Every prefix of a good file is a file cut short by a crash of a writer that
-// did not rename: none of them may read as a partial store.
-TEST_F(RegistryTest, EveryTruncationOfAGoodFileReadsAsEmpty) {
+// A FIFO (or a folder) where the file belongs must not hold up start-up: it
+// reads as absent at once, and a write puts a regular file in its place.
+TEST_F(RegistryTest, NonRegularFilesReadAsAbsentWithoutBlocking) {
+    mkdir(Folder().c_str(), 0700);
+    ASSERT_EQ(mkfifo(StoreFile().c_str(), 0600), 0);
+    alarm(20);  // a read that blocks in open() ends the test here
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Get("Default Adapter").has_value());
+    HKEY h = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &h), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.3\0", 9)), ERROR_SUCCESS);
+    alarm(0);
+    struct stat info {};
+    ASSERT_EQ(stat(StoreFile().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.3\0", 9));
+
+    unlink(StoreFile().c_str());
+    ASSERT_EQ(mkdir(StoreFile().c_str(), 0700), 0);
+    EXPECT_FALSE(Get("Default Adapter").has_value());
+    EXPECT_NE(Set("Default Adapter", REG_SZ, std::string("10.0.0.4\0", 9)), ERROR_SUCCESS);
+}
+
+// Another process holding the lock delays a write only briefly: the write is
+// then skipped (and reported as failed to the caller, who ignores it).
+TEST_F(RegistryTest, AHeldLockSkipsTheWriteAfterABoundedWait) {
     ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.1\0", 9)), ERROR_SUCCESS);
-    ASSERT_EQ(Set("Second", REG_DWORD, "\x01\x02\x03\x04"), ERROR_SUCCESS);
-    const std::string good = ReadFile();
-    for (std::size_t length = 0; length < good.size(); ++length) {
-        WriteFile(good.substr(0, length));
-        ASSERT_FALSE(Get("Default Adapter").has_value()) << "prefix of " << length << " bytes";
-        ASSERT_FALSE(Get("Second").has_value()) << "prefix of " << length << " bytes";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = open(Folder().c_str(), O_RDONLY | O_DIRECTORY);
+        const bool locked = fd >= 0 && flock(fd, LOCK_EX) == 0;
+        (void)!write(ready[1], locked ? "1" : "0", 1);
+        sleep(30);
+        _exit(0);
     }
-    WriteFile(good);
-    EXPECT_EQ(Get("Second"), "\x01\x02\x03\x04");
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, '1');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(Set("Default Adapter", REG_SZ, std::string("10.0.0.9\0", 9)), ERROR_SUCCESS);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.1\0", 9));  // reading needs no lock
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.9\0", 9)), ERROR_SUCCESS);
+    EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.9\0", 9));
+}
+
+// Writers killed at random points of their writes leave no temporary file
+// once the next write has run, and the file always reads whole.
+TEST_F(RegistryTest, KilledWritersLeaveNoFilesBehind) {
+    constexpr int kKills = 120;
+    const std::string values[2] = {std::string(30, 'a') + '\0', std::string(70, 'b') + '\0'};
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, values[0]), ERROR_SUCCESS);
+    for (int k = 0; k < kKills; ++k) {
+        const pid_t writer = fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            for (int i = 0; i < 1000; ++i) Set("Default Adapter", REG_SZ, values[i % 2]);
+            _exit(0);
+        }
+        usleep(static_cast<useconds_t>(200 + (k * 137) % 3000));
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        const auto value = Get("Default Adapter");
+        ASSERT_TRUE(value == values[0] || value == values[1]) << "after kill " << k;
+    }
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, values[1]), ERROR_SUCCESS);
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
+    EXPECT_EQ(Get("Default Adapter"), values[1]);
 }
 
 TEST_F(RegistryTest, InterruptedOrFailedWriteKeepsTheOldValue) {
     ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.1\0", 9)), ERROR_SUCCESS);
-    // A writer that died before its rename leaves a half-written temporary file.
-    std::ofstream(m_root + "/quorvane/registry.tmp.1", std::ios::binary) << "QUORVANE-REGISTRY 1\nV 61";
+    // A writer that died before its rename leaves a half-written temporary
+    // file; it does not count, and the next write removes it.
+    std::ofstream(StoreFile() + ".tmp-1", std::ios::binary) << "[General]\nDefault%20Adapter=10.0";
     EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.1\0", 9));
-    // A write that cannot create its temporary file fails and leaves the store alone.
-    const std::string blocker = m_root + "/quorvane/registry.tmp." + std::to_string(getpid());
+    // A write that cannot name its temporary file fails and leaves the file alone.
+    const std::string blocker = StoreFile() + ".tmp-" + std::to_string(getpid());
     ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
     EXPECT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.9\0", 9)), static_cast<LONG>(ERROR_CANTWRITE));
     EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.1\0", 9));
     rmdir(blocker.c_str());
     EXPECT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.9\0", 9)), ERROR_SUCCESS);
     EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.9\0", 9));
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
 }
 
 TEST_F(RegistryTest, WithoutXdgConfigHomeTheStoreIsUnderHomeConfig) {
@@ -219,7 +344,7 @@ TEST_F(RegistryTest, WithoutXdgConfigHomeTheStoreIsUnderHomeConfig) {
     setenv("HOME", savedHome.c_str(), 1);
     ASSERT_EQ(rc, ERROR_SUCCESS);
     struct stat info {};
-    EXPECT_EQ(stat((m_root + "/.config/quorvane/registry").c_str(), &info), 0);
+    EXPECT_EQ(stat((m_root + "/.config/Tembrook/Quorvane.conf").c_str(), &info), 0);
 }
 
 // Two processes write the same value, and each a new value of its own, many
