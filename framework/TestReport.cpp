@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
@@ -65,9 +66,9 @@ void DescribeList(QString& out, const QAbstractItemView* view, const QStringList
 
 void DescribeText(QString& out, const QTextEdit* edit) {
     const QTextCursor top = edit->cursorForPosition(QPoint(0, 0));
-    out += QString("text vscroll=%1 family=%2 top=%3\n")
+    out += QString("text vscroll=%1 lines=%2 top=%3\n")
                .arg(edit->verticalScrollBar()->value())
-               .arg(edit->currentFont().family())
+               .arg(edit->document()->blockCount())
                .arg(OneLine(top.block().text()));
 }
 

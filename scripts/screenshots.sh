@@ -1,59 +1,75 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots under Xvfb: the main window with captured
-# rows and the detail window of one datagram, written to docs/main-window.png
-# and docs/packet-window.png. Runs as root inside a private network namespace
-# (lo only), so the capture sees only the bounded loopback traffic sent here.
-#   scripts/screenshots.sh [PROGRAM]   (default build/app/quorvane)
+# Takes the README's screenshots on a desktop like a user's: Xvfb with the
+# openbox window manager, a fresh home, the main window with captured rows
+# (their timestamps show milliseconds) and the detail window of the largest
+# datagram, each with its window frame, written to docs/main-window.png and
+# docs/packet-window.png. Runs as root inside a private network namespace (lo
+# only), so the capture sees only the bounded loopback traffic sent here.
+#   scripts/screenshots.sh [PROGRAM] [SCALE]   (default build/app/quorvane, 1)
 set -eu
 cd "$(dirname "$0")/.."
 PROGRAM=$(readlink -f "${1:-build/app/quorvane}")
+SCALE=${2:-1}
 if [ -z "${QV_SHOTS_INSIDE:-}" ]; then
     [ "$(id -u)" = 0 ] || { echo "run as root (sudo $0)"; exit 1; }
-    QV_SHOTS_INSIDE=1 exec unshare -n "$0" "$PROGRAM"
+    QV_SHOTS_INSIDE=1 exec unshare -n "$0" "$PROGRAM" "$SCALE"
 fi
 
 WORK=$(mktemp -d /tmp/quorvane-shots.XXXXXX)
 ip link set lo up
-Xvfb :$((500 + RANDOM % 400)) -screen 0 1024x768x24 -ac -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "$(awk "BEGIN {print int(1280 * $SCALE) \"x\" int(800 * $SCALE)}")x24" -ac \
+    -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
 XVFB=$!
-export DISPLAY=$(ps -o args= -p $XVFB | awk '{print $2}')
-PROG=""
-trap '[ -n "$PROG" ] && kill $PROG 2>/dev/null; kill $XVFB 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -1 "$WORK/display")"
+PROG=""; WM=""
+trap '[ -n "$PROG" ] && kill $PROG 2>/dev/null; [ -n "$WM" ] && kill $WM 2>/dev/null; kill $XVFB 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+HOME="$WORK/wm" openbox >/dev/null 2>&1 &
+WM=$!
+for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+xsetroot -solid '#3a6ea5' 2>/dev/null || true
 
 mkdir -p "$WORK/home" docs
-HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" QT_QPA_PLATFORM=xcb "$PROGRAM" >/dev/null 2>&1 &
+HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$SCALE" \
+    QUORVANE_TEST_REPORT="$WORK/report" "$PROGRAM" >/dev/null 2>&1 &
 PROG=$!
 DIALOG=$(timeout 15 xdotool search --sync --onlyvisible --name "^Select Adapter$" | head -1)
-xdotool windowfocus --sync "$DIALOG"; xdotool key Return
+xdotool windowactivate --sync "$DIALOG"; xdotool key Return
 MAIN=$(timeout 15 xdotool search --sync --onlyvisible --name "^Untitiled - Quorvane$" | head -1)
-xdotool windowsize --sync "$MAIN" 900 420
 sleep 0.5
-xdotool windowfocus --sync "$MAIN"; xdotool key alt+c; sleep 0.3; xdotool key s; sleep 0.3
+xdotool windowactivate --sync "$MAIN"; xdotool key alt+c; sleep 0.3; xdotool key s; sleep 0.3
 
-# Bounded loopback traffic: a few UDP datagrams, a short TCP exchange, pings.
+# Bounded loopback traffic: a few UDP datagrams and a short HTTP exchange.
 python3 - <<'PY'
 import socket, threading, time
-server = socket.socket(); server.bind(("127.0.0.1", 8080)); server.listen(1)
+server = socket.socket(); server.bind(("127.0.0.1", 8080)); server.listen(1); server.settimeout(5)
 def serve():
-    conn, _ = server.accept(); conn.recv(100); conn.sendall(b"HTTP/1.0 200 OK\r\n\r\nhello"); conn.close()
+    conn, _ = server.accept(); conn.recv(4000)
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + b"hello from loopback\n" * 30); conn.close()
 t = threading.Thread(target=serve); t.start()
 u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 for i in range(4):
     u.sendto(b"query %d" % i, ("127.0.0.1", 5353)); time.sleep(0.05)
-c = socket.create_connection(("127.0.0.1", 8080)); c.sendall(b"GET / HTTP/1.0\r\n\r\n"); c.recv(100); c.close()
-t.join(); server.close()
+c = socket.create_connection(("127.0.0.1", 8080), timeout=5)
+c.sendall(b"GET /index.html HTTP/1.0\r\nHost: localhost\r\nUser-Agent: screenshot\r\nAccept: */*\r\n\r\n")
+c.recv(4000); c.close()
+t.join(5); server.close()
 PY
-ping -c 2 -i 0.2 127.0.0.1 >/dev/null 2>&1 || true
 sleep 1
-import -window "$MAIN" docs/main-window.png
+import -frame -window "$MAIN" docs/main-window.png
 
-# The detail window of the segment carrying the request: rows are 14 pixels
-# high below the headers, and it is row 11 (after 8 UDP/ICMP rows and the
-# handshake). QV_SHOTS_ROW picks another.
-ROW_Y=$((80 + 14 * ${QV_SHOTS_ROW:-11}))
-xdotool mousemove --window "$MAIN" 120 "$ROW_Y" click --repeat 2 --delay 80 1
-PACKET=$(timeout 10 xdotool search --sync --onlyvisible --name "^Packet$" | head -1)
+# Double-click the largest datagram's row, found in the program's report.
 sleep 0.5
-import -window "$PACKET" docs/packet-window.png
+R=$(cat "$WORK/report")
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
+L=$(grep "^list" <<<"$R")
+ROW=$(awk -F'|' '/^row / {split($1, a, " "); if ($7 + 0 > best) {best = $7 + 0; row = a[2]}} END {print row}' <<<"$R")
+# The report is in Qt's logical pixels; xdotool works in the screen's.
+Y=$(awk -v t="$(field rowtop <<<"$L")" -v h="$(field rowheight <<<"$L")" -v r="$ROW" -v s="$SCALE" \
+    'BEGIN {print int((t + r * h + h / 2) * s)}')
+xdotool mousemove --window "$MAIN" 10 "$Y" click --repeat 2 --delay 80 1
+PACKET=$(timeout 10 xdotool search --sync --onlyvisible --name "^Packet$" | head -1)
+sleep 0.8
+import -frame -window "$PACKET" docs/packet-window.png
 echo "wrote docs/main-window.png and docs/packet-window.png"

@@ -2,6 +2,7 @@
 // the user closing a window, handles after destruction, and SendMessage
 // from another thread carried out on the UI thread.
 #include <QApplication>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "framework/CWnd.h"
+#include "framework/FontScale.h"
 #include "tests/support/qt/QtTestHelpers.h"
 
 using namespace win;
@@ -52,12 +54,18 @@ TEST(WndTest, CreationCallsOnCreateAndSizesFromIt) {
     EXPECT_EQ(wnd.creates, 1);
     EXPECT_TRUE(IsWindow(wnd.m_hWnd));
     EXPECT_EQ(wnd.GetWindowText(), "Packet");
-    EXPECT_EQ(wnd.lastCx, 800);
-    EXPECT_EQ(wnd.lastCy, 480);
+    // The 800 x 480 of the 8-point font, converted to the window's font and
+    // kept inside the screen's available area less a window frame.
+    const QFont font = wnd.GetWidget()->font();
+    const QRect area = wnd.GetWidget()->screen()->availableGeometry().marginsRemoved(QMargins(4, 30, 4, 4));
+    const int cx = std::min(FontScale::Width(800, font), area.width());
+    const int cy = std::min(FontScale::Height(480, font), area.height());
+    EXPECT_EQ(wnd.lastCx, cx);
+    EXPECT_EQ(wnd.lastCy, cy);
     RECT rc;
     wnd.GetClientRect(&rc);
-    EXPECT_EQ(rc.right, 800);
-    EXPECT_EQ(rc.bottom, 480);
+    EXPECT_EQ(rc.right, cx);
+    EXPECT_EQ(rc.bottom, cy);
     HWND old = wnd.m_hWnd;
     EXPECT_TRUE(wnd.DestroyWindow());
     EXPECT_EQ(wnd.destroys, 1);

@@ -8,6 +8,7 @@
 
 #include "app/Resource.h"
 #include "framework/AfxMessageBox.h"
+#include "framework/FontScale.h"
 #include "tests/support/qt/QtTestHelpers.h"
 #include "tests/ui/ViewTestSupport.h"
 
@@ -36,7 +37,11 @@ TEST(CCorvelViewTest, ColumnsAndStyles) {
         EXPECT_EQ(model->headerData(c, Qt::Horizontal).toString().toStdString(), columns[c].heading);
         const auto align = Qt::Alignment(model->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt());
         EXPECT_EQ((align & Qt::AlignRight) != 0, columns[c].right) << columns[c].heading;
-        EXPECT_EQ(list.GetTableView()->horizontalHeader()->sectionSize(c), columns[c].width) << columns[c].heading;
+        // The width for the 8-point font, converted to the list's font, never cutting the header.
+        QHeaderView* header = list.GetTableView()->horizontalHeader();
+        EXPECT_EQ(header->sectionSize(c), std::max(FontScale::Width(columns[c].width, list.GetTableView()->font()),
+                                                   FontScale::HeaderWidth(header, columns[c].heading)))
+            << columns[c].heading;
     }
     EXPECT_EQ(h.view->GetStyle() & 0x5080000Fu, 0x5080000Du);
     EXPECT_EQ(list.GetExtendedStyle(), 0xB0u);

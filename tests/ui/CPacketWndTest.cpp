@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/FontScale.h"
 #include "framework/WinUser.h"
 #include "packet/IPPacket.h"
 #include "tests/packet/DatagramBuilder.h"
@@ -89,6 +91,14 @@ void ExpectFormats(CRichEditCtrl& edit, const std::vector<Span>& spans) {
 
 class CPacketWndTest : public ::testing::Test {
 protected:
+    /// A size given in pixels of the 8-point font, as the window takes it:
+    /// converted to its font, within the available area less a window frame.
+    QSize PartSize(int cx, int cy) {
+        QWidget* w = wnd.GetWidget();
+        const QRect area = w->screen()->availableGeometry().marginsRemoved(QMargins(4, 30, 4, 4));
+        return QSize(std::min(FontScale::Width(cx, w->font()), area.width()),
+                     std::min(FontScale::Height(cy, w->font()), area.height()));
+    }
     // Creates the window as the list view does, showing m_pPacket at once.
     void Open(Packet* packet) {
         wnd.m_pPacket = packet;
@@ -148,9 +158,10 @@ TEST_F(CPacketWndTest, WindowAndControlGeometryAndStyle) {
     EXPECT_EQ(wnd.GetWindowText(), "Packet");
     CRect client;
     wnd.GetClientRect(&client);
-    EXPECT_EQ(client.Width(), 800);
-    EXPECT_EQ(client.Height(), 480);
-    EXPECT_EQ(wnd.m_wndText.GetWidget()->geometry(), QRect(0, 0, 800, 480));
+    const QSize size = PartSize(800, 480);
+    EXPECT_EQ(client.Width(), size.width());
+    EXPECT_EQ(client.Height(), size.height());
+    EXPECT_EQ(wnd.m_wndText.GetWidget()->geometry(), QRect(QPoint(0, 0), size));
     EXPECT_EQ(wnd.m_wndText.GetStyle(), 0x503010C4u);
     EXPECT_TRUE(wnd.IsWindowVisible());
 
@@ -167,7 +178,7 @@ TEST_F(CPacketWndTest, ResizingKeepsTheControlOverTheClientArea) {
     for (auto [cx, cy] : {std::pair{640, 300}, std::pair{1024, 700}, std::pair{120, 90}}) {
         wnd.SetWindowPos(nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
         qvtest::PumpEvents();
-        EXPECT_EQ(wnd.m_wndText.GetWidget()->geometry(), QRect(0, 0, cx, cy)) << cx << "x" << cy;
+        EXPECT_EQ(wnd.m_wndText.GetWidget()->geometry(), QRect(QPoint(0, 0), PartSize(cx, cy))) << cx << "x" << cy;
     }
     EXPECT_EQ(Text(), before);
 }
