@@ -9,7 +9,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -64,7 +64,7 @@ void DescribeList(QString& out, const QAbstractItemView* view, const QStringList
         out += QString("probe need=%1 text=%2\n").arg(FontScale::CellWidth(view, probe)).arg(probe);
 }
 
-void DescribeText(QString& out, const QTextEdit* edit) {
+void DescribeText(QString& out, const QPlainTextEdit* edit) {
     const QTextCursor top = edit->cursorForPosition(QPoint(0, 0));
     out += QString("text vscroll=%1 lines=%2 top=%3\n")
                .arg(edit->verticalScrollBar()->value())
@@ -93,7 +93,7 @@ std::string DescribeWindows() {
                    .arg(window->isMinimized() ? 1 : 0);
         for (const QAbstractItemView* view : window->findChildren<QAbstractItemView*>())
             if (view->isVisible()) DescribeList(out, view, probes);
-        for (const QTextEdit* edit : window->findChildren<QTextEdit*>())
+        for (const QPlainTextEdit* edit : window->findChildren<QPlainTextEdit*>())
             if (edit->isVisible()) DescribeText(out, edit);
     }
     return out.toStdString();

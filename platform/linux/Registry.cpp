@@ -3,9 +3,9 @@
 // edit them: the key "Software\<Org>\<App>" is the INI file
 // $XDG_CONFIG_HOME/<Org>/<App>.conf (an absolute XDG_CONFIG_HOME only, else
 // $HOME/.config). The key's own values are in the section [General], those of
-// a subkey "Software\<Org>\<App>\a\b" in the section [a/b]. "Software" is
-// the configuration folder and "Software\<Org>" the organisation's folder;
-// values cannot be kept there, nor outside "Software". Names compare without
+// a subkey "Software\<Org>\<App>\a\b" in the section [a/b]. "Software" and
+// "Software\<Org>" exist while a settings file below them does; values cannot
+// be kept there, nor outside "Software". Names compare without
 // regard to ASCII case, as the registry's do.
 //
 // This layer is built without Qt (the sanitizer runs build it alone), so it
@@ -516,13 +516,43 @@ LONG Modify(const Location& where, Change change) {
     return result;
 }
 
+template <typename Visit>
+void ForEachEntry(const std::string& folder, Visit visit) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir)) names.push_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& name : names) visit(name);
+}
+
+/// True when folder holds an application's settings file that reads whole.
+bool HoldsStore(const std::string& folder) {
+    bool found = false;
+    ForEachEntry(folder, [&](const std::string& name) {
+        const std::string suffix = ".conf";
+        if (found || name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return;
+        found = ReadStore(Location{folder, name, ""}).has_value();
+    });
+    return found;
+}
+
 bool KeyExists(const std::vector<std::string>& path) {
     if (path.empty()) return true;
     if (!SameName(path[0], "Software")) return false;
     const auto config = ConfigFolder();
     if (!config) return false;
-    if (path.size() == 1) return IsDirectory(*config);
-    if (path.size() == 2) return IsDirectory(*config + "/" + FindEntry(*config, path[1]));
+    if (path.size() == 1) {
+        // "Software" exists while some organisation's folder holds a settings file.
+        bool found = false;
+        ForEachEntry(*config, [&](const std::string& name) {
+            if (name != "." && name != ".." && IsDirectory(*config + "/" + name) && HoldsStore(*config + "/" + name))
+                found = true;
+        });
+        return found;
+    }
+    if (path.size() == 2) return HoldsStore(*config + "/" + FindEntry(*config, path[1]));
     const auto where = Locate(path);
     const auto store = where ? ReadStore(*where) : std::nullopt;
     if (!store) return false;
@@ -556,21 +586,17 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSEC
     if (key == nullptr || result == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     std::vector<std::string> path = Join(key, subKey);
     if (path.empty() || !SameName(path[0], "Software")) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    if (!ConfigFolder()) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     const bool existed = KeyExists(path);
-    if (!existed) {
-        const auto config = ConfigFolder();
-        if (!config) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-        if (path.size() < 3) {
-            const std::string folder = path.size() == 1 ? *config : *config + "/" + FindEntry(*config, path[1]);
-            if (!MakeFolders(folder)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-        } else {
-            const Location where = *Locate(path);
-            const LONG status = Modify(where, [&](Store& store) {
-                GroupOf(store, where.group);
-                return true;
-            });
-            if (status != ERROR_SUCCESS) return status;
-        }
+    // "Software" and an organisation exist through their applications' files;
+    // an application's key, or a subkey, is written at once.
+    if (!existed && path.size() >= 3) {
+        const Location where = *Locate(path);
+        const LONG status = Modify(where, [&](Store& store) {
+            GroupOf(store, where.group);
+            return true;
+        });
+        if (status != ERROR_SUCCESS) return status;
     }
     if (disposition != nullptr) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     *result = new RegistryKey{std::move(path)};

@@ -211,7 +211,7 @@ TEST_F(CRichEditCtrlTest, LargeInsertionKeepsEveryLine) {
 // after a clear, in pieces as the detail window does, shows from the top, in
 // a window shown before or after the filling; Ctrl+End and Ctrl+Home scroll.
 TEST_F(CRichEditCtrlTest, ReadOnlyViewShowsTheTopAfterEachFilling) {
-    auto* widget = static_cast<QTextEdit*>(edit.GetWidget());
+    auto* widget = static_cast<QPlainTextEdit*>(edit.GetWidget());
     QScrollBar* bar = widget->verticalScrollBar();
     auto fill = [this]() {
         CHARRANGE all{0, -1};
@@ -246,7 +246,7 @@ TEST_F(CRichEditCtrlTest, ReadOnlyViewShowsTheTopAfterEachFilling) {
     hidden.ShowWindow(SW_SHOW);
     QApplication::processEvents();
     QApplication::processEvents();
-    auto* hiddenEdit = static_cast<QTextEdit*>(text.GetWidget());
+    auto* hiddenEdit = static_cast<QPlainTextEdit*>(text.GetWidget());
     ASSERT_GT(hiddenEdit->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(hiddenEdit->verticalScrollBar()->value(), 0);
     hidden.DestroyWindow();

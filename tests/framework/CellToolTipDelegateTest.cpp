@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/CListCtrl.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 #include "tests/support/qt/QtTestHelpers.h"
 
 namespace win {
@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(list.SetItemText(0, 1, "65535"));
         parent.ShowWindow(SW_SHOW);
         qvtest::PumpEvents(50);
-        view = static_cast<ListTreeView*>(list.GetWidget());
+        view = static_cast<ListTableView*>(list.GetWidget());
     }
     void TearDown() override {
         QToolTip::hideText();
@@ -44,14 +44,14 @@ protected:
     }
     CWnd parent;
     CListCtrl list;
-    ListTreeView* view = nullptr;
+    ListTableView* view = nullptr;
 };
 
 TEST_F(CellToolTipDelegateTest, CutCellShowsItsWholeTextAndAFittingOneNone) {
     const QModelIndex cut = view->model()->index(0, 0);
     const QModelIndex fits = view->model()->index(0, 1);
-    EXPECT_TRUE(CellToolTipDelegate::IsCut(view, cut, view->header()->sectionSize(0)));
-    EXPECT_FALSE(CellToolTipDelegate::IsCut(view, fits, view->header()->sectionSize(1)));
+    EXPECT_TRUE(CellToolTipDelegate::IsCut(view, cut, view->horizontalHeader()->sectionSize(0)));
+    EXPECT_FALSE(CellToolTipDelegate::IsCut(view, fits, view->horizontalHeader()->sectionSize(1)));
     EXPECT_TRUE(AskToolTip(0));
     EXPECT_TRUE(QToolTip::isVisible());
     EXPECT_EQ(QToolTip::text(), "a-host-name-far-too-long-for-its-column.example.org");
@@ -59,7 +59,7 @@ TEST_F(CellToolTipDelegateTest, CutCellShowsItsWholeTextAndAFittingOneNone) {
     qvtest::PumpEvents(500);  // the tooltip fades out
     EXPECT_FALSE(QToolTip::isVisible());
     // Widened to fit, the first cell needs no tooltip any more.
-    view->header()->resizeSection(0, 1000);
+    view->horizontalHeader()->resizeSection(0, 1000);
     EXPECT_FALSE(AskToolTip(0));
 }
 

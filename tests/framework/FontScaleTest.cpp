@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "framework/CListCtrl.h"
-#include "framework/ListTreeView.h"
+#include "framework/ListTableView.h"
 
 namespace win {
 namespace {
@@ -52,8 +52,8 @@ protected:
 };
 
 TEST_P(FontScaleTest, ColumnsFitHeadersAndWidestCellsAndKeepProportions) {
-    auto* view = static_cast<ListTreeView*>(list.GetWidget());
-    QHeaderView* header = view->header();
+    auto* view = static_cast<ListTableView*>(list.GetWidget());
+    QHeaderView* header = view->horizontalHeader();
     for (int c = 0; c < 8; ++c) {
         SCOPED_TRACE(kColumns[c].header);
         const int width = header->sectionSize(c);
@@ -71,7 +71,13 @@ TEST_P(FontScaleTest, ColumnsFitHeadersAndWidestCellsAndKeepProportions) {
 INSTANTIATE_TEST_SUITE_P(Fonts, FontScaleTest,
                          ::testing::Values(std::make_pair("DejaVu Sans", 9), std::make_pair("Liberation Sans", 8),
                                            std::make_pair("Liberation Sans", 14), std::make_pair("Liberation Mono", 10),
-                                           std::make_pair("DejaVu Sans", 20), std::make_pair("DejaVu Sans Mono", 6)));
+                                           std::make_pair("DejaVu Sans", 20), std::make_pair("DejaVu Sans Mono", 6)),
+                         [](const ::testing::TestParamInfo<std::pair<const char*, int>>& info) {
+                             std::string name;
+                             for (const char* c = info.param.first; *c; ++c)
+                                 if (*c != ' ') name += *c;
+                             return name + std::to_string(info.param.second);
+                         });
 
 TEST(FontScale, FactorsFollowTheFont) {
     QFont small("Liberation Sans"), large("Liberation Sans");
