@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/CellToolTipDelegate.h"
+#include "framework/CellToolTips.h"
 #include "framework/FontScale.h"
 #include "framework/ListModel.h"
 #include "framework/ListRowStore.h"
@@ -33,7 +33,7 @@ QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
     auto* view = new ListTableView(parent);
     auto* model = new ListModel(view);
     view->setModel(model);
-    view->setItemDelegate(new CellToolTipDelegate(view));
+    new CellToolTips(view);
     m_store = model->Store();
     model->SetEnsureVisibleHandler([view, model](int row, bool partialOK) {
         // A partly visible row counts as visible only when the caller accepts it.

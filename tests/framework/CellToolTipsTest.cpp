@@ -1,6 +1,6 @@
 // The list's tooltips: a cell whose text the column cuts shows the whole text
 // when the pointer rests on it; a cell that fits shows none.
-#include "framework/CellToolTipDelegate.h"
+#include "framework/CellToolTips.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -16,7 +16,7 @@
 namespace win {
 namespace {
 
-class CellToolTipDelegateTest : public ::testing::Test {
+class CellToolTipsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(parent.CreateEx(0, "QvTestFrame", "Test", WS_OVERLAPPEDWINDOW, 0, 0, 640, 400, nullptr, nullptr));
@@ -39,19 +39,18 @@ protected:
         const QModelIndex index = view->model()->index(0, column);
         const QPoint at = view->visualRect(index).center();
         QHelpEvent event(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(view->viewport(), &event);
-        return event.isAccepted();
+        return QApplication::sendEvent(view->viewport(), &event) && event.isAccepted();
     }
     CWnd parent;
     CListCtrl list;
     ListTableView* view = nullptr;
 };
 
-TEST_F(CellToolTipDelegateTest, CutCellShowsItsWholeTextAndAFittingOneNone) {
+TEST_F(CellToolTipsTest, CutCellShowsItsWholeTextAndAFittingOneNone) {
     const QModelIndex cut = view->model()->index(0, 0);
     const QModelIndex fits = view->model()->index(0, 1);
-    EXPECT_TRUE(CellToolTipDelegate::IsCut(view, cut, view->horizontalHeader()->sectionSize(0)));
-    EXPECT_FALSE(CellToolTipDelegate::IsCut(view, fits, view->horizontalHeader()->sectionSize(1)));
+    EXPECT_TRUE(CellToolTips::IsCut(view, cut, view->horizontalHeader()->sectionSize(0)));
+    EXPECT_FALSE(CellToolTips::IsCut(view, fits, view->horizontalHeader()->sectionSize(1)));
     EXPECT_TRUE(AskToolTip(0));
     EXPECT_TRUE(QToolTip::isVisible());
     EXPECT_EQ(QToolTip::text(), "a-host-name-far-too-long-for-its-column.example.org");
