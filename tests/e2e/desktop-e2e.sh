@@ -186,7 +186,8 @@ for SCALE in $SCALES; do
         check "detail window shows the top of its text after a refresh" grep -q "^text .* top=IP Header$" <<<"$R"
         check "the refreshed window shows the large datagram again" test "$(text_lines <<<"$R")" -gt 60
         check "a refresh does not activate the detail window" grep -q "^window title=Packet .* active=0" <<<"$R"
-        xdotool windowminimize --sync "$MAIN"; sleep 0.8
+        xdotool windowminimize --sync "$MAIN"
+        for _ in $(seq 25); do [ -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)" ] && break; sleep 0.2; done
         check "the detail window minimises with the main window" \
             test -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)"
         activate "$MAIN"; sleep 0.5
