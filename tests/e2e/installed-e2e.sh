@@ -92,7 +92,7 @@ fi
 STATUS=$(wait_exit)
 [ "$STATUS" = 0 ] && ok "member: exit status 0" || fail "member: program after Exit: $STATUS"
 PROG=""
-grep -q "$(printf '127.0.0.1' | od -An -tx1 | tr -d ' \n')" "$WORK/$MEMBER/.config/quorvane/registry" 2>/dev/null \
+grep -qx 'Default%20Adapter=127.0.0.1' "$WORK/$MEMBER/.config/Tembrook/Quorvane.conf" 2>/dev/null \
     && ok "member: adapter 127.0.0.1 chosen" || fail "member: setting not written"
 if [ -n "$PLUGIN" ]; then
     REPORT=$(cat "$WORK/probe-$MEMBER/report" 2>/dev/null)
