@@ -51,8 +51,10 @@ QTextCharFormat ToQt(const CHARFORMAT& cf) {
 class ReadOnlyView : public QObject {
 public:
     explicit ReadOnlyView(QPlainTextEdit* edit) : QObject(edit), m_edit(edit) { edit->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (!m_edit->isReadOnly()) return false;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The edit's own destructor has already run when QWidget's sends its
+        // last events (focus out): the cast then fails and nothing is touched.
+        if (qobject_cast<QPlainTextEdit*>(watched) != m_edit || !m_edit->isReadOnly()) return false;
         if (event->type() == QEvent::Show) {
             const int v = m_edit->verticalScrollBar()->value(), h = m_edit->horizontalScrollBar()->value();
             QPointer<QPlainTextEdit> edit(m_edit);
