@@ -9,7 +9,8 @@
 # Environment: QV_RATES (default "10000 50000 0"; 0 is a burst at full rate),
 # QV_SECONDS (paced run length, default 10), QV_BURST (burst count, default
 # 300000), QV_PAYLOAD (bytes, default 64), QV_PEER (0 runs without Wireshark),
-# QV_PERF (file prefix: perf profile of the window thread per run).
+# QV_PERF (file prefix: perf profile of the window thread per run; with
+# QV_PERF_ALL=1 of every thread, with DWARF call chains).
 set -eu
 cd "$(dirname "$0")/.."
 PROGRAM=$(readlink -f "${1:-build/app/quorvane}")
@@ -36,15 +37,25 @@ openbox >/dev/null 2>&1 &
 sleep 1
 PIDS="$PIDS $!"
 
+# The first visible window whose name matches, waiting up to 15 s. A search can
+# fail with BadWindow while windows come and go, so it is simply repeated.
+find_window() {
+    for _ in $(seq 150); do
+        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+        [ -n "$w" ] && { echo "$w"; return; }
+        sleep 0.1
+    done
+}
+
 # The program: adapter 127.0.0.1 (the only one), then Capture, Start.
 mkdir -p "$WORK/home" "$WORK/wshome"
 HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" QT_QPA_PLATFORM=xcb "$PROGRAM" >/dev/null 2>&1 &
 QV=$!
 PIDS="$PIDS $QV"
-DIALOG=$(timeout 15 xdotool search --sync --onlyvisible --name "^Select Adapter$" | head -1)
+DIALOG=$(find_window "^Select Adapter$")
 [ -n "$DIALOG" ] || { echo "no adapter dialog"; exit 1; }
 xdotool windowactivate --sync "$DIALOG"; xdotool key Return
-MAIN=$(timeout 15 xdotool search --sync --onlyvisible --name "^Untitiled - Quorvane$" | head -1)
+MAIN=$(find_window "^Untitiled - Quorvane$")
 xdotool windowsize --sync "$MAIN" 900 600
 xdotool windowactivate --sync "$MAIN"; xdotool key alt+c; sleep 0.3; xdotool key s; sleep 0.5
 
@@ -54,7 +65,7 @@ if [ "$PEER" = 1 ]; then
         wireshark -i lo -k >/dev/null 2>&1 &
     WS=$!
     PIDS="$PIDS $WS"
-    timeout 30 xdotool search --sync --onlyvisible --name "Wireshark" >/dev/null || true
+    find_window "Wireshark" >/dev/null
     sleep 3
 fi
 
@@ -93,7 +104,12 @@ for rate in $RATES; do
     fi
     PERF=""
     if [ -n "${QV_PERF:-}" ]; then
-        perf record -q -g -t $QV -o "$QV_PERF.$rate" >/dev/null 2>&1 &
+        # QV_PERF_ALL=1: every thread, with DWARF call chains (Qt has no frame pointers).
+        if [ -n "${QV_PERF_ALL:-}" ]; then
+            perf record -q -F 499 --call-graph dwarf,16384 -p $QV -o "$QV_PERF.$rate" >/dev/null 2>&1 &
+        else
+            perf record -q -g -t $QV -o "$QV_PERF.$rate" >/dev/null 2>&1 &
+        fi
         PERF=$!
     fi
     sent=$(send "$rate" "$count" "$port" "$PAYLOAD")

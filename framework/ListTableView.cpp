@@ -6,11 +6,13 @@
 #include <QPainter>
 #include <QPalette>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <algorithm>
 
 #include "framework/ListCellDelegate.h"
+#include "framework/ListScrollBar.h"
 #include "framework/WinUser.h"
 
 namespace win {
@@ -24,6 +26,7 @@ ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_hea
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new ListCellDelegate(this));
+    setVerticalScrollBar(new ListScrollBar(Qt::Vertical, this));
     m_header->setStretchLastSection(false);
     m_header->setSectionsMovable(false);
     m_header->setSectionsClickable(false);
@@ -215,7 +218,16 @@ void ListTableView::updateGeometries() {
     m_header->setGeometry(area.left(), area.top() - headerHeight, area.width(), headerHeight);
     QScrollBar* vertical = verticalScrollBar();
     const int rows = FullRowsInView();
-    vertical->setRange(0, std::max(0, RowCount() - rows));
+    const int maximum = std::max(0, RowCount() - rows);
+    if (maximum != vertical->maximum()) {
+        // A range that only grows past a non-empty one keeps the bar shown and
+        // its value: the scroll area need not hear of it, as it lays out its
+        // children again for every range change, raising both bars, and so
+        // repaints them at every publish of new rows.
+        const bool grows = vertical->minimum() == 0 && vertical->maximum() > 0 && maximum > vertical->maximum();
+        const QSignalBlocker quiet(grows ? vertical : nullptr);
+        vertical->setRange(0, maximum);
+    }
     vertical->setPageStep(rows);
     vertical->setSingleStep(1);
     QScrollBar* horizontal = horizontalScrollBar();
