@@ -1,0 +1,75 @@
+// The list widget following a growing long list: only the viewport repaints,
+// not the scroll bars or the frame around them.
+#include "framework/ListTableView.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <gtest/gtest.h>
+
+namespace win {
+namespace {
+
+class GrowingModel : public QAbstractTableModel {
+public:
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : m_rows; }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 4; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        return role == Qt::DisplayRole ? QVariant(QString::number(index.row())) : QVariant();
+    }
+    void Append(int rows) {
+        beginInsertRows({}, m_rows, m_rows + rows - 1);
+        m_rows += rows;
+        endInsertRows();
+    }
+
+private:
+    int m_rows = 0;
+};
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST(ListTableViewTest, FollowingNewRowsRepaintsOnlyTheViewport) {
+    GrowingModel model;
+    ListTableView view;
+    view.setModel(&model);
+    view.resize(300, 200);
+    for (int c = 0; c < 4; ++c) view.horizontalHeader()->resizeSection(c, 120);  // wider than the view
+    model.Append(100'000);
+    view.show();
+    view.scrollTo(model.index(model.rowCount() - 1, 0));
+    PaintCounter vertical, horizontal, viewport;
+    view.verticalScrollBar()->installEventFilter(&vertical);
+    view.horizontalScrollBar()->installEventFilter(&horizontal);
+    view.viewport()->installEventFilter(&viewport);
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    ASSERT_TRUE(view.horizontalScrollBar()->isVisible());
+    ASSERT_TRUE(view.verticalScrollBar()->isVisible());
+
+    const auto publish = [&] {
+        model.Append(250);
+        view.scrollTo(model.index(model.rowCount() - 1, 0));
+        for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    };
+    publish();  // the first one after showing may still settle the bar
+    vertical.paints = horizontal.paints = viewport.paints = 0;
+    for (int i = 0; i < 10; ++i) publish();
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+    EXPECT_GE(viewport.paints, 10);
+    EXPECT_EQ(vertical.paints, 0);
+    EXPECT_EQ(horizontal.paints, 0);
+}
+
+}  // namespace
+}  // namespace win
