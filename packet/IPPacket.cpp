@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -28,8 +29,6 @@ constexpr WORD kProtocolIgmp = 2;
 constexpr WORD kProtocolTcp = 6;
 constexpr WORD kProtocolUdp = 17;
 
-const char* const kAddressFormat = "%d.%d.%d.%d";
-
 struct FlagName {
     WORD wBit;
     const char* pszName;
@@ -40,10 +39,15 @@ const FlagName kFlagNames[] = {
     {0x02, "SYN "}, {0x10, "ACK "}, {0x04, "RST "}, {0x01, "FIN "}, {0x20, "URG "}, {0x08, "PSH "},
 };
 
+// Dotted decimal, most significant byte first: what "%d.%d.%d.%d" gives, without
+// the cost of a format string on every row.
 void FormatAddress(DWORD address, char* text)
 {
-    std::sprintf(text, kAddressFormat, static_cast<int>((address >> 24) & 0xFF), static_cast<int>((address >> 16) & 0xFF),
-                 static_cast<int>((address >> 8) & 0xFF), static_cast<int>(address & 0xFF));
+    char* p = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        p = std::to_chars(p, p + 3, (address >> shift) & 0xFF).ptr;
+        *p++ = shift ? '.' : '\0';
+    }
 }
 
 // Both live until the process ends: records may be deleted during static destruction.
@@ -312,7 +316,7 @@ WORD IPPacket::GetSize(char* text)
 {
     const WORD size = Bytes().u16(2);
     if (text) {
-        std::sprintf(text, "%d", static_cast<int>(size));
+        *std::to_chars(text, text + 5, size).ptr = '\0';
     }
     return size;
 }

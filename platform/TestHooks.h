@@ -62,7 +62,7 @@ struct CaptureRingOptions {
     unsigned blockCount = 512;
     /// A block that holds datagrams is handed over after this at the latest;
     /// short enough that rows appear within about 20 ms.
-    unsigned blockTimeoutMs = 4;
+    unsigned blockTimeoutMs = 10;
 };
 /// Replaces the options; null restores the defaults.
 void SetCaptureRingOptions(const CaptureRingOptions* options);

@@ -1,7 +1,7 @@
 // The packet list view: see CCorvelView.h.
 #include "ui/CCorvelView.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -47,8 +47,9 @@ void SetCell(CListCtrl& list, int row, int column, const char* text) {
     list.SetItem(&item);
 }
 
-void SetPort(CListCtrl& list, int row, int column, WORD port, char* text, std::size_t size) {
-    std::snprintf(text, size, "%u", static_cast<unsigned>(port));
+// text holds at least six characters.
+void SetPort(CListCtrl& list, int row, int column, WORD port, char* text) {
+    *std::to_chars(text, text + 5, port).ptr = '\0';
     SetCell(list, row, column, text);
 }
 
@@ -158,10 +159,10 @@ int CCorvelView::InsertPacketRow(Packet* packet) {
 
     packet->GetSourceAddress(text);
     SetCell(list, row, 1, text);
-    SetPort(list, row, 2, packet->GetSourcePort(), text, sizeof text);
+    SetPort(list, row, 2, packet->GetSourcePort(), text);
     packet->GetDestAddress(text);
     SetCell(list, row, 3, text);
-    SetPort(list, row, 4, packet->GetDestPort(), text, sizeof text);
+    SetPort(list, row, 4, packet->GetDestPort(), text);
     packet->GetProtocol(text);
     SetCell(list, row, 5, text);
     packet->GetSize(text);
