@@ -58,7 +58,7 @@ struct CaptureRingOptions {
     unsigned blockSize = 1u << 17;
     /// Blocks in the ring (64 MiB): a stall of the process rides on the
     /// blocks; at 10,000 datagrams/s one block times out every blockTimeoutMs
-    /// ms, so 512 blocks hold about two seconds of it.
+    /// ms, so 512 blocks hold about five seconds of it.
     unsigned blockCount = 512;
     /// A block that holds datagrams is handed over after this at the latest;
     /// short enough that rows appear within about 20 ms.
