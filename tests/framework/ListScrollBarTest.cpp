@@ -3,22 +3,12 @@
 #include "framework/ListScrollBar.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <gtest/gtest.h>
+
+#include "tests/support/qt/PaintCounter.h"
 
 namespace win {
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 class ListScrollBarTest : public ::testing::Test {
 protected:
@@ -28,7 +18,6 @@ protected:
         bar.setRange(0, 1'000'000);
         bar.setValue(1'000'000);
         bar.show();
-        bar.installEventFilter(&counter);
         Settle();
     }
     // Runs posted events, paints included, and returns how many paints ran.
@@ -39,7 +28,7 @@ protected:
     }
 
     ListScrollBar bar{Qt::Vertical};
-    PaintCounter counter;
+    qvtest::PaintCounter counter{&bar};
 };
 
 TEST_F(ListScrollBarTest, FollowingAGrowingLongListDoesNotRepaint) {

@@ -4,10 +4,11 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
-#include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <gtest/gtest.h>
+
+#include "tests/support/qt/PaintCounter.h"
 
 namespace win {
 namespace {
@@ -29,17 +30,6 @@ private:
     int m_rows = 0;
 };
 
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-
 TEST(ListTableViewTest, FollowingNewRowsRepaintsOnlyTheViewport) {
     GrowingModel model;
     ListTableView view;
@@ -49,10 +39,9 @@ TEST(ListTableViewTest, FollowingNewRowsRepaintsOnlyTheViewport) {
     model.Append(100'000);
     view.show();
     view.scrollTo(model.index(model.rowCount() - 1, 0));
-    PaintCounter vertical, horizontal, viewport;
-    view.verticalScrollBar()->installEventFilter(&vertical);
-    view.horizontalScrollBar()->installEventFilter(&horizontal);
-    view.viewport()->installEventFilter(&viewport);
+    qvtest::PaintCounter vertical(view.verticalScrollBar());
+    qvtest::PaintCounter horizontal(view.horizontalScrollBar());
+    qvtest::PaintCounter viewport(view.viewport());
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     ASSERT_TRUE(view.horizontalScrollBar()->isVisible());
     ASSERT_TRUE(view.verticalScrollBar()->isVisible());
