@@ -194,6 +194,18 @@ void PackedRows::Insert(int index, std::string_view text, LPARAM data) {
 
 void PackedRows::SetText(int row, int column, std::string_view text) {
     Entry& entry = EntryAt(row);
+    // A row being filled cell after cell: the next cell goes right after its
+    // run, which is the last one written, when the region has room for it.
+    if (entry.cells && entry.cells == m_pLastRun && column == entry.cells[0] && column < kMaxColumns) {
+        m_scratch.clear();
+        EncodeCell(column, text, m_scratch);
+        if (static_cast<std::size_t>(m_pEnd - m_pTail) >= m_scratch.size()) {
+            std::memcpy(m_pTail, m_scratch.data(), m_scratch.size());
+            m_pTail += m_scratch.size();
+            ++entry.cells[0];
+            return;
+        }
+    }
     Repack(entry, column, text, false);
     StoreRun(entry);
 }

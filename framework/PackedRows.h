@@ -15,8 +15,10 @@
 // A text is looked up in the table of recurring texts (an address, a port, a
 // protocol name) while its column keeps finding what it looks for; a column
 // whose texts are nearly all new (a capture time at low rates) stops being
-// looked up. Rewriting a row that is not the last one written puts the new run
-// at the end and leaves the old one unused until the next Clear.
+// looked up. The next cell of the last row written goes at the end of its run
+// (a new row is filled one cell after another). Rewriting a row that is not
+// the last one written puts the new run at the end and leaves the old one
+// unused until the next Clear.
 //
 // Not thread-safe: the list's row store serialises every call. Calls that add
 // memory throw std::bad_alloc when none can be had and then change nothing.

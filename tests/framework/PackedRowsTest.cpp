@@ -79,6 +79,22 @@ TEST(PackedRowsTest, RewritingEarlierRowsKeepsTheOthers) {
     }
 }
 
+TEST(PackedRowsTest, RowsFilledCellAfterCellPastTheirRegion) {
+    // Cells longer than the room kept after a new row make some rows move to
+    // a new region while they are being filled.
+    PackedRows rows;
+    const auto cell = [](int r, int c) {
+        return c % 3 == 0 ? std::string(100 + (r * 7 + c) % 400, static_cast<char>('a' + c)) : std::to_string(r * 10 + c);
+    };
+    constexpr int kRows = 2000;
+    for (int r = 0; r < kRows; ++r) {
+        rows.Insert(r, cell(r, 0), r);
+        for (int c = 1; c < 8; ++c) rows.SetText(r, c, cell(r, c));
+    }
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < 8; ++c) ASSERT_EQ(Text(rows, r, c), cell(r, c)) << r << "," << c;
+}
+
 TEST(PackedRowsTest, InsertionInTheMiddleAndNewColumns) {
     PackedRows rows;
     // Across the boundary of a block of row entries.
