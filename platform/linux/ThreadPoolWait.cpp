@@ -8,8 +8,11 @@
 // signalled again during the run, runs the callback again itself: the capture
 // socket sets its event once per datagram while more wait, and a hand-off to
 // another thread per datagram would cost more than the receive. Runs overlap
-// only when a run is slow: a signal that arrives while one run has lasted
-// longer than kOverlapDelay is given to another pool thread.
+// only when a run is slow: a signal from elsewhere that arrives while one run
+// has lasted longer than kOverlapDelay is given to another pool thread. A
+// signal the run gives its own object (the socket's "more data" from inside
+// the receive) only asks for the next run on the same thread: watching for
+// a slow run costs an idle thread two wake-ups, per batch of datagrams.
 //
 // The pool has at most kMaxThreads threads, started on demand and kept for
 // the life of the process; each registration is queued at most once, so an
@@ -166,6 +169,7 @@ bool Registration::OnSignalled() {
     if (m_running > 0) {
         // The running thread runs again when its run ends.
         m_pending = true;
+        if (t_running == this) return true;
         if (!m_deferred) {
             m_deferred = true;
             m_deferSerial = m_runSerial;

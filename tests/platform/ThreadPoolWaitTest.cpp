@@ -1,5 +1,5 @@
 // Registered waits on the thread pool: permanent firing, re-runs while the
-// object stays signalled, overlap of slow runs, bounded runs, run-once, and
+// object stays signalled, overlap of slow runs (not for a run's own signal), bounded runs, run-once, and
 // UnregisterWaitEx waiting for runs in progress without deadlocks.
 #include <gtest/gtest.h>
 
@@ -128,6 +128,34 @@ TEST(ThreadPoolWaitTest, SlowRunsOverlapOnAnotherThread) {
     EXPECT_EQ(WaitForSingleObject(c.release, kGuard), WAIT_OBJECT_0) << "the second run never started";
     EXPECT_TRUE(UnregisterWaitEx(c.wait, INVALID_HANDLE_VALUE));
     EXPECT_EQ(c.runs.load(), 2);
+    CloseHandle(c.object);
+}
+
+// A run that signals its own object and then takes long: the signal is its
+// own next run, on the same thread, never an overlapping one.
+void SignalSelfThenLinger(PVOID p, BOOL) {
+    auto* c = static_cast<Context*>(p);
+    const int active = ++c->active;
+    c->maxActive = std::max(c->maxActive.load(), active);
+    ResetEvent(c->object);
+    if (++c->runs == 1) {
+        SetEvent(c->object);
+        Sleep(30);  // well past the delay after which another thread would take a signal
+    } else {
+        SetEvent(c->ack);
+    }
+    --c->active;
+}
+
+TEST(ThreadPoolWaitTest, ARunsOwnSignalIsItsNextRunNotAnOverlap) {
+    Context c;
+    c.object = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(RegisterWaitForSingleObject(&c.wait, c.object, SignalSelfThenLinger, &c, INFINITE, 0));
+    SetEvent(c.object);
+    ASSERT_EQ(WaitForSingleObject(c.ack, kGuard), WAIT_OBJECT_0);
+    EXPECT_TRUE(UnregisterWaitEx(c.wait, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(c.runs.load(), 2);
+    EXPECT_EQ(c.maxActive.load(), 1);
     CloseHandle(c.object);
 }
 
