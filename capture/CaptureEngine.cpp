@@ -172,11 +172,7 @@ void CaptureEngine::CloseCapture()
 {
     // Waits for a batch in progress, so the socket is never closed under a receive.
     std::lock_guard<std::mutex> receiving(m_mxReceive);
-    const SOCKET s = m_socket.exchange(INVALID_SOCKET);
-    if (s != INVALID_SOCKET) {
-        ReportLoss(s, true);
-        closesocket(s);
-    }
+    CloseCurrentLocked(m_socket.load());
 }
 
 void CaptureEngine::CloseSocketIfCurrent(SOCKET s)
@@ -189,6 +185,9 @@ void CaptureEngine::CloseSocketIfCurrent(SOCKET s)
 
 bool CaptureEngine::CloseCurrentLocked(SOCKET s)
 {
+    if (s == INVALID_SOCKET) {
+        return false;
+    }
     SOCKET expected = s;
     if (m_socket.compare_exchange_strong(expected, INVALID_SOCKET)) {
         ReportLoss(s, true);
