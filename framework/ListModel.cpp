@@ -50,7 +50,7 @@ void ListModel::Publish() {
     m_frameTimer.stop();
     m_sincePublish.start();
     ++m_publishCount;
-    const ListRowStore::Pending pending = m_store->TakePending();
+    const ListRowStore::Pending pending = m_store->TakePending(true);
     if (pending.reset) {
         beginResetModel();
         m_published = pending.rowCount;
@@ -78,6 +78,8 @@ void ListModel::Publish() {
     if (pending.ensureVisible >= 0 && pending.ensureVisible < m_published && m_ensureVisible) {
         m_ensureVisible(pending.ensureVisible, pending.ensurePartialOK);
     }
+    // Rows came in this frame: the next frame's are taken without a wake.
+    if (pending.publishAgain) m_frameTimer.start(m_intervalMs);
 }
 
 int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_published; }

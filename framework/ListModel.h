@@ -6,6 +6,8 @@
 // reset. Publishing happens at most once per display frame: a wake that comes
 // sooner after the last publish waits for the rest of the frame, so a flood of
 // rows costs the UI thread one publish, one scroll and one paint per frame.
+// While rows keep coming, each frame's rows are taken when the frame ends,
+// without a wake from the store.
 // Column headers and alignments are kept here (columns are set up on the UI
 // thread).
 #pragma once

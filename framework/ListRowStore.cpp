@@ -9,6 +9,7 @@ namespace win {
 ListRowStore::ListRowStore(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
 void ListRowStore::WakeLocked() {
+    m_changed = true;
     if (m_wakePosted || m_closed) return;
     m_wakePosted = true;
     try {
@@ -180,12 +181,16 @@ void ListRowStore::SetSelected(int row) {
     m_selected = (row >= 0 && row < m_rows.GetCount()) ? row : -1;
 }
 
-ListRowStore::Pending ListRowStore::TakePending() {
+ListRowStore::Pending ListRowStore::TakePending(bool followUp) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     Pending taken = m_pending;
     taken.rowCount = m_rows.GetCount();
     m_pending = Pending{};
-    m_wakePosted = false;
+    // Decided under the lock: a change made after this either finds the wake
+    // armed, or is taken by the follow-up the caller promised.
+    m_wakePosted = followUp && m_changed && !m_closed;
+    taken.publishAgain = m_wakePosted;
+    m_changed = false;
     return taken;
 }
 

@@ -41,6 +41,7 @@ public:
         int lastChanged = -1;
         int ensureVisible = -1;  // row to scroll into view, -1 for none
         bool ensurePartialOK = false;
+        bool publishAgain = false;  // see TakePending
     };
 
     /// Appends or inserts a row with the text of column 0; returns its index,
@@ -82,7 +83,11 @@ public:
     void Unlock() const { m_lock.unlock(); }
 
     /// UI thread: takes the changes to publish and rearms the wake function.
-    Pending TakePending();
+    /// With followUp, when there were changes, the wake function stays
+    /// unarmed and publishAgain is set: the caller takes the changes of the
+    /// next frame without being woken for them (a flood of rows then costs
+    /// the UI thread one wake-up per frame, not two).
+    Pending TakePending(bool followUp = false);
     /// After Close every operation fails; the wake function is no longer called.
     void Close();
     bool IsClosed() const;
@@ -105,6 +110,7 @@ private:
     int m_selected = -1;
     bool m_closed = false;
     bool m_wakePosted = false;
+    bool m_changed = false;  // since the last TakePending
     Pending m_pending;
 };
 

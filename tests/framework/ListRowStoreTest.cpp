@@ -125,6 +125,31 @@ TEST(ListRowStoreTest, WakesOncePerBatchAndReportsPending) {
     EXPECT_EQ(p.firstChanged, -1);
 }
 
+TEST(ListRowStoreTest, AFollowUpTakesTheNextChangesWithoutAWake) {
+    int wakes = 0;
+    auto owned = MakeStore(8, &wakes);
+    ListRowStore& store = *owned;
+    store.InsertRow(0, "a", 0);
+    EXPECT_EQ(wakes, 1);
+    ListRowStore::Pending p = store.TakePending(true);
+    EXPECT_TRUE(p.publishAgain);
+    store.InsertRow(1, "b", 0);  // taken by the promised follow-up
+    store.SetText(0, 1, "x");
+    EXPECT_EQ(wakes, 1);
+    p = store.TakePending(true);
+    EXPECT_TRUE(p.publishAgain);
+    EXPECT_EQ(p.rowCount, 2);
+    EXPECT_EQ(p.firstChanged, 0);
+    p = store.TakePending(true);  // nothing came: the wake is armed again
+    EXPECT_FALSE(p.publishAgain);
+    store.InsertRow(2, "c", 0);
+    EXPECT_EQ(wakes, 2);
+    p = store.TakePending();  // without a follow-up the wake is always armed
+    EXPECT_FALSE(p.publishAgain);
+    store.InsertRow(3, "d", 0);
+    EXPECT_EQ(wakes, 3);
+}
+
 TEST(ListRowStoreTest, ClosedStoreFailsEverything) {
     int wakes = 0;
     auto owned = MakeStore(8, &wakes);
