@@ -158,8 +158,10 @@ void CaptureSocket::RearmLocked() {
     if (HasDataLocked()) {
         m_readRecorded = true;
         PostLocked(FD_READ);
-    } else {
+    } else if (m_readRecorded) {
         // Nothing left: the watcher takes over and records the next arrival.
+        // It is woken once, when it hands over; later empty receives find it
+        // watching already.
         m_readRecorded = false;
         Wake(m_wakeFd);
     }
