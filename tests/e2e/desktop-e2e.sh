@@ -22,7 +22,7 @@ chmod 755 "$WORK"
 FAILURES=0
 fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
 ok() { echo "ok: $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi; }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; return 1; fi; }
 
 ip link set lo up
 XVFB=""; WM=""; PROG=""
@@ -189,12 +189,13 @@ for SCALE in $SCALES; do
         # A loaded window manager may drop the request: it is repeated while
         # the main window itself is still shown.
         for _ in 1 2 3; do
-            timeout 5 xdotool windowminimize --sync "$MAIN" 2>/dev/null
+            xdotool windowminimize --sync "$MAIN"
             for _ in $(seq 25); do [ -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)" ] && break; sleep 0.2; done
             xwininfo -id "$MAIN" 2>/dev/null | grep -q "IsViewable" || break
         done
         check "the detail window minimises with the main window" \
-            test -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)"
+            test -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)" ||
+            { xwininfo -id "$MAIN" | grep "Map State"; xprop -id "$PACKET" WM_TRANSIENT_FOR _NET_WM_STATE WM_STATE; }
         activate "$MAIN"; sleep 0.5
     else
         fail "no detail window after double-click"
