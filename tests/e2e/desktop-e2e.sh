@@ -43,9 +43,21 @@ start_desktop() {  # $1 WxH
     for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
     export DISPLAY=":$(head -1 "$WORK/display")"
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
-    WM=$!
-    for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+    # The window manager now and then fails to open a display that has just
+    # come up: it is started again until it has taken the screen.
+    for _ in 1 2 3 4 5; do
+        HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
+        WM=$!
+        for _ in $(seq 50); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return 0
+            kill -0 "$WM" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$WM" 2>/dev/null; wait "$WM" 2>/dev/null
+        echo "window manager started again: $(tail -1 "$WORK/openbox.log")"
+        sleep 0.5
+    done
+    echo "no window manager: $(tail -1 "$WORK/openbox.log")"
 }
 stop_desktop() {
     kill "$WM" "$XVFB" 2>/dev/null; wait "$WM" "$XVFB" 2>/dev/null; WM=""; XVFB=""
@@ -195,7 +207,8 @@ for SCALE in $SCALES; do
         done
         check "the detail window minimises with the main window" \
             test -z "$(xdotool search --onlyvisible --name '^Packet$' 2>/dev/null)" ||
-            { xwininfo -id "$MAIN" | grep "Map State"; xprop -id "$PACKET" WM_TRANSIENT_FOR _NET_WM_STATE WM_STATE; }
+            { xwininfo -id "$MAIN" | grep "Map State"; xprop -id "$PACKET" WM_TRANSIENT_FOR _NET_WM_STATE WM_STATE
+              kill -0 "$WM" 2>/dev/null || echo "the window manager has exited"; tail -5 "$WORK/openbox.log"; }
         activate "$MAIN"; sleep 0.5
     else
         fail "no detail window after double-click"
