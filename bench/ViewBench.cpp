@@ -72,6 +72,19 @@ struct Setup {
         frame.DestroyWindow();
         delete doc;
     }
+    // Shows the view and starts capturing on 127.0.0.1; false (the benchmark
+    // skipped with the reason) when the capture cannot start.
+    bool StartCapture(benchmark::State& state) {
+        view->OnInitialUpdate();
+        doc->m_engine.m_sAdapter = "127.0.0.1";
+        try {
+            doc->m_engine.OpenCapture();
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return false;
+        }
+        return true;
+    }
     CWnd frame;
     CCorvelDoc* doc = nullptr;
     BenchView* view = nullptr;
@@ -100,14 +113,7 @@ void BM_EndToEndRows(benchmark::State& state) {
     Winsock winsock;
     for (auto _ : state) {
         Setup s;
-        s.view->OnInitialUpdate();
-        s.doc->m_engine.m_sAdapter = "127.0.0.1";
-        try {
-            s.doc->m_engine.OpenCapture();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!s.StartCapture(state)) return;
         testing::ResetTotalCaptureStatistics();
         bench::UdpSink sink;
         const unsigned short port = sink.Port();
@@ -197,14 +203,7 @@ void BM_RowLatency(benchmark::State& state) {
     Winsock winsock;
     for (auto _ : state) {
         Setup s;
-        s.view->OnInitialUpdate();
-        s.doc->m_engine.m_sAdapter = "127.0.0.1";
-        try {
-            s.doc->m_engine.OpenCapture();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!s.StartCapture(state)) return;
         bench::UdpSink floodSink;
         bench::UdpSink markerSink;
         const std::string markerPort = std::to_string(markerSink.Port());
