@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "platform/WinKernel.h"
 #include "platform/WinSock.h"
@@ -34,6 +35,12 @@ void SetResolverHook(std::function<void(unsigned long address)> hook);
 void SetVirtualAllocFailures(int count);
 /// The injected failures not yet used.
 int GetVirtualAllocFailures();
+
+/// The process's own control groups as /proc/self/cgroup lists them: the path
+/// of the cgroup v1 memory hierarchy and the cgroup v2 path, each empty when
+/// absent. The memory status reads its limits below them; a test makes its
+/// own limited group below them.
+void ReadOwnControlGroups(std::string& v1Memory, std::string& v2);
 
 /// Counters of capture sockets, for benchmarks and loss tests.
 struct CaptureStatistics {

@@ -89,27 +89,9 @@ struct GroupLimit {
 // and the usage counted against it.
 GroupLimit ReadGroupLimit() {
     GroupLimit result;
-    std::ifstream in("/proc/self/cgroup");
-    std::string line;
     std::string v1Path;
     std::string v2Path;
-    bool haveV2 = false;
-    while (std::getline(in, line)) {
-        const std::size_t first = line.find(':');
-        const std::size_t second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        if (controllers.empty() && line.compare(0, first, "0") == 0) {
-            v2Path = path;
-            haveV2 = true;
-        }
-        std::istringstream names(controllers);
-        std::string name;
-        while (std::getline(names, name, ',')) {
-            if (name == "memory") v1Path = path;
-        }
-    }
+    testing::ReadOwnControlGroups(v1Path, v2Path);
     if (!v1Path.empty()) {
         const std::string dir = "/sys/fs/cgroup/memory" + (v1Path == "/" ? std::string() : v1Path);
         DWORDLONG limit = kUnlimited;
@@ -123,7 +105,7 @@ GroupLimit ReadGroupLimit() {
         }
         return result;
     }
-    if (!haveV2) return result;
+    if (v2Path.empty()) return result;
     // cgroup v2: every level from the group up to the root may set memory.max.
     std::string path = v2Path;
     for (;;) {
@@ -249,6 +231,27 @@ BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
 }
 
 namespace testing {
+
+void ReadOwnControlGroups(std::string& v1Memory, std::string& v2) {
+    v1Memory.clear();
+    v2.clear();
+    std::ifstream in("/proc/self/cgroup");
+    std::string line;
+    while (std::getline(in, line)) {
+        // hierarchy-ID:controllers:path; cgroup v2 is "0::path".
+        const std::size_t first = line.find(':');
+        const std::size_t second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (controllers.empty() && line.compare(0, first, "0") == 0) v2 = path;
+        std::istringstream names(controllers);
+        std::string name;
+        while (std::getline(names, name, ',')) {
+            if (name == "memory") v1Memory = path;
+        }
+    }
+}
 
 void SetVirtualAllocFailures(int count) { g_allocFailures.store(count); }
 

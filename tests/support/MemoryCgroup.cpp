@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "platform/TestHooks.h"
 
 namespace testsupport {
 
@@ -28,25 +29,6 @@ std::string ReadWord(const std::string& path) {
     return word;
 }
 
-// The runner's own group: (v1 memory path, v2 path); empty when absent.
-void OwnGroups(std::string& v1, std::string& v2) {
-    std::ifstream in("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(in, line)) {
-        const std::size_t first = line.find(':');
-        const std::size_t second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        if (controllers.empty() && line.compare(0, first, "0") == 0) v2 = path;
-        std::istringstream names(controllers);
-        std::string name;
-        while (std::getline(names, name, ',')) {
-            if (name == "memory") v1 = path;
-        }
-    }
-}
-
 }  // namespace
 
 MemoryCgroup::MemoryCgroup(unsigned long long limitBytes) {
@@ -56,7 +38,7 @@ MemoryCgroup::MemoryCgroup(unsigned long long limitBytes) {
     }
     std::string v1;
     std::string v2;
-    OwnGroups(v1, v2);
+    win::testing::ReadOwnControlGroups(v1, v2);
     std::string parent;
     if (!v1.empty() && access("/sys/fs/cgroup/memory/memory.limit_in_bytes", F_OK) == 0) {
         parent = "/sys/fs/cgroup/memory" + (v1 == "/" ? std::string() : v1);
