@@ -49,7 +49,14 @@ start_desktop() {  # $1 WxH
         HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
         WM=$!
         for _ in $(seq 50); do
-            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return 0
+            # The screen is taken once the property is there and this
+            # openbox still runs (one that failed to open the display has
+            # exited, whatever the property says).
+            if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window; then
+                sleep 0.5
+                kill -0 "$WM" 2>/dev/null && return 0
+                break
+            fi
             kill -0 "$WM" 2>/dev/null || break
             sleep 0.1
         done
