@@ -114,7 +114,7 @@ for rate in $RATES; do
     fi
     sent=$(send "$rate" "$count" "$port" "$PAYLOAD")
     [ -z "$PERF" ] || { kill -INT $PERF; wait $PERF 2>/dev/null || true; }
-    sleep 2  # rows and Wireshark's display catch up
+    sleep ${QV_SETTLE:-2}  # rows and Wireshark's display catch up
     threads $QV | sort > "$WORK/after"
     if [ -n "$WS" ]; then
         wa=$(ticks $WS); da=0; for c in $(children $WS); do da=$((da + $(ticks $c))); done

@@ -27,6 +27,11 @@ ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_hea
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new ListCellDelegate(this));
     setVerticalScrollBar(new ListScrollBar(Qt::Vertical, this));
+    // paintEvent fills each row's band just before its cells: filling the
+    // whole viewport first would push its top rows out of the cache before
+    // their text is blended onto them.
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_header->setStretchLastSection(false);
     m_header->setSectionsMovable(false);
     m_header->setSectionsClickable(false);
@@ -257,9 +262,13 @@ void ListTableView::OnRowsInserted(int start, int end) {
 }
 
 void ListTableView::paintEvent(QPaintEvent* event) {
-    if (!model()) return;
     QPainter painter(viewport());
     const QRect area = event->rect();
+    const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
+    if (!model()) {
+        painter.fillRect(area, background);
+        return;
+    }
     const int count = RowCount();
     const int firstRow = std::max(0, (area.top() + verticalOffset()) / m_rowHeight);
     const int lastRow = std::min(count - 1, (area.bottom() + verticalOffset()) / m_rowHeight);
@@ -277,6 +286,7 @@ void ListTableView::paintEvent(QPaintEvent* event) {
     for (int row = firstRow; row <= lastRow; ++row) {
         const bool selected = selection && selection->isRowSelected(row, rootIndex());
         const int y = row * m_rowHeight - verticalOffset();
+        painter.fillRect(QRect(area.left(), y, area.width(), m_rowHeight) & area, background);
         for (int visual = firstVisual; visual <= lastVisual; ++visual) {
             const int column = m_header->logicalIndex(visual);
             if (column < 0 || m_header->isSectionHidden(column)) continue;
@@ -288,6 +298,8 @@ void ListTableView::paintEvent(QPaintEvent* event) {
             itemDelegateForIndex(index)->paint(&painter, option, index);
         }
     }
+    const int below = std::max(lastRow + 1, firstRow) * m_rowHeight - verticalOffset();
+    if (below <= area.bottom()) painter.fillRect(QRect(area.left(), below, area.width(), area.bottom() + 1 - below), background);
     if (m_showGrid && lastRow >= firstRow) {
         const QColor color = static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this));
         painter.setPen(color);

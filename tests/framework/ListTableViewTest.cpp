@@ -1,10 +1,13 @@
 // The list widget following a growing long list: only the viewport repaints,
-// not the scroll bars or the frame around them.
+// not the scroll bars or the frame around them; and the viewport paints its
+// own background, under its rows and below them.
 #include "framework/ListTableView.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QStandardItemModel>
 #include <QScrollBar>
 #include <gtest/gtest.h>
 
@@ -58,6 +61,28 @@ TEST(ListTableViewTest, FollowingNewRowsRepaintsOnlyTheViewport) {
     EXPECT_GE(viewport.paints, 10);
     EXPECT_EQ(vertical.paints, 0);
     EXPECT_EQ(horizontal.paints, 0);
+}
+
+TEST(ListTableViewTest, EveryPixelWithoutTextIsTheBackground) {
+    QStandardItemModel model(3, 2);  // rows without text, over a third of the view
+    ListTableView view;
+    view.setModel(&model);
+    view.resize(300, 200);
+    view.show();
+    QApplication::processEvents();
+    for (const QColor colour : {QColor(10, 200, 30), QColor(250, 240, 200)}) {
+        QPalette palette = view.viewport()->palette();
+        palette.setColor(QPalette::Base, colour);
+        view.viewport()->setPalette(palette);
+        QImage image(view.viewport()->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);  // what nothing painted over shows
+        view.viewport()->render(&image);
+        ASSERT_LT(3 * view.rowHeight(), image.height());
+        int wrong = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) wrong += image.pixel(x, y) != colour.rgb();
+        EXPECT_EQ(wrong, 0) << colour.name().toStdString();
+    }
 }
 
 }  // namespace
