@@ -1,6 +1,6 @@
 // Tests of the list's cell painting into images: selection colour, elision of
-// cut texts, alignment, and that a text drawn from the cache looks the same as
-// when it was first laid out.
+// cut texts, alignment, that a text drawn from the cache looks the same as
+// when it was first laid out, and the same as the text drawn directly.
 #include "framework/ListCellDelegate.h"
 
 #include <QApplication>
@@ -21,10 +21,11 @@ protected:
         view.setModel(&model);
     }
     // Paints the cell with the given text into a fresh white image.
-    QImage Paint(const QString& text, int width, Qt::Alignment align = Qt::AlignLeft, bool selected = false) {
+    QImage Paint(const QString& text, int width, Qt::Alignment align = Qt::AlignLeft, bool selected = false,
+                 int height = 24) {
         model.setData(model.index(0, 0), text);
         model.setData(model.index(0, 0), QVariant::fromValue(align | Qt::AlignVCenter), Qt::TextAlignmentRole);
-        QImage image(width, 24, QImage::Format_ARGB32_Premultiplied);
+        QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::white);
         QStyleOptionViewItem option;
         option.initFrom(&view);
@@ -75,6 +76,35 @@ TEST_F(ListCellDelegateTest, AlignmentAndSelection) {
     EXPECT_EQ(left.pixelColor(199, 0), QColor(Qt::white));
     // An empty cell paints nothing.
     EXPECT_EQ(RightmostInk(Paint("", 200)), -1);
+}
+
+TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
+    // Heights and texts that put the text at half pixels, on white and on
+    // the selection colour; the direct drawing places the text as the cell
+    // does, inside the style's margins.
+    const int margin = view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+    for (const bool selected : {false, true}) {
+        for (const int height : {17, 18, 24}) {
+            for (const Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight}) {
+                for (const QString text : {"00:02:54:307", "127.0.0.1", "jW_|gy", "ab"}) {
+                    const QImage cell = Paint(text, 120, align, selected, height);
+                    QImage direct(120, height, QImage::Format_ARGB32_Premultiplied);
+                    direct.fill(selected ? view.palette().color(QPalette::Active, QPalette::Highlight) : Qt::white);
+                    QStaticText prepared(text);
+                    prepared.prepare(QTransform(), view.font());
+                    const QSizeF size = prepared.size();
+                    const qreal x = align == Qt::AlignLeft ? margin : 120 - margin - size.width();
+                    QPainter painter(&direct);
+                    painter.setFont(view.font());
+                    painter.setPen(selected ? view.palette().color(QPalette::Active, QPalette::HighlightedText)
+                                            : QColor(Qt::black));
+                    painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
+                    painter.end();
+                    EXPECT_EQ(cell, direct) << text.toStdString() << " " << height << " " << selected;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
