@@ -7,6 +7,7 @@
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,16 +50,33 @@ int BindToInterface(int fd, int index, int protocol) {
 }  // namespace
 
 CaptureSocket::CaptureSocket(int fd)
-    : m_fd(fd), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_closeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : m_fd(fd),
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_closeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_epollFd(epoll_create1(EPOLL_CLOEXEC)) {
+    if (m_epollFd < 0 || m_wakeFd < 0 || m_fd < 0) return;
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.fd = m_wakeFd;
+    epoll_event socket{};
+    socket.events = EPOLLONESHOT;  // armed by ArmLocked
+    socket.data.fd = m_fd;
+    if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_wakeFd, &wake) != 0 ||
+        epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_fd, &socket) != 0) {
+        ::close(m_epollFd);
+        m_epollFd = -1;
+    }
+}
 
 CaptureSocket::~CaptureSocket() {
     Close();
     ::close(m_fd);
     if (m_wakeFd >= 0) ::close(m_wakeFd);
     if (m_closeFd >= 0) ::close(m_closeFd);
+    if (m_epollFd >= 0) ::close(m_epollFd);
 }
 
-bool CaptureSocket::IsValid() const { return m_fd >= 0 && m_wakeFd >= 0 && m_closeFd >= 0; }
+bool CaptureSocket::IsValid() const { return m_fd >= 0 && m_wakeFd >= 0 && m_closeFd >= 0 && m_epollFd >= 0; }
 
 int CaptureSocket::Bind(const InterfaceInfo& owner) {
     std::lock_guard lock(m_mutex);
@@ -160,11 +178,21 @@ void CaptureSocket::RearmLocked() {
         PostLocked(FD_READ);
     } else if (m_readRecorded) {
         // Nothing left: the watcher takes over and records the next arrival.
-        // It is woken once, when it hands over; later empty receives find it
-        // watching already.
+        // Arming the socket for it costs a system call and no wake-up; later
+        // empty receives find it armed already.
         m_readRecorded = false;
-        Wake(m_wakeFd);
+        ArmLocked(true);
     }
+}
+
+void CaptureSocket::ArmLocked(bool wantData) {
+    // One-shot: once the socket has woken the watcher, it stays quiet until
+    // armed again, so the watcher sleeps while the reader works through the
+    // ring. Arming finds data or an error already there and reports it at once.
+    epoll_event socket{};
+    socket.events = (wantData ? static_cast<std::uint32_t>(EPOLLIN) : 0U) | EPOLLONESHOT;
+    socket.data.fd = m_fd;
+    if (epoll_ctl(m_epollFd, EPOLL_CTL_MOD, m_fd, &socket) != 0) MarkFailedLocked(WsaErrorFromErrno(errno));
 }
 
 void CaptureSocket::PostLocked(long events) {
@@ -268,36 +296,35 @@ void CaptureSocket::Close() {
 
 void CaptureSocket::Watch() {
     for (;;) {
-        bool watchSocket = false;
-        bool wantData = false;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopWatcher) return;
-            watchSocket = !m_failed;
-            if (!m_failed && (m_selected & FD_READ) != 0 && !m_readRecorded) {
-                if (HasDataLocked()) {
+            if (!m_failed) {
+                const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded;
+                if (wantRead && HasDataLocked()) {
                     m_readRecorded = true;
                     PostLocked(FD_READ);
-                } else {
-                    wantData = true;
                 }
+                // Errors (the interface going away) wake it even with no data asked.
+                ArmLocked(wantRead && !m_readRecorded);
             }
         }
-        // Errors (the interface going away) wake poll even with no events asked.
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, static_cast<short>(wantData ? POLLIN : 0), 0}};
-        if (poll(fds, watchSocket ? 2 : 1, -1) < 0) {
+        epoll_event events[2];
+        const int count = epoll_wait(m_epollFd, events, 2, -1);
+        if (count < 0) {
             if (errno == EINTR) continue;
             std::lock_guard lock(m_mutex);
             MarkFailedLocked(WsaErrorFromErrno(errno));
             return;
         }
-        if (fds[0].revents & POLLIN) {
-            std::uint64_t count;
-            [[maybe_unused]] ssize_t ignored = ::read(m_wakeFd, &count, sizeof count);
-        }
-        if (watchSocket && (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            std::lock_guard lock(m_mutex);
-            CheckSocketErrorLocked();
+        for (int i = 0; i < count; ++i) {
+            if (events[i].data.fd == m_wakeFd) {
+                std::uint64_t ignoredCount;
+                [[maybe_unused]] ssize_t ignored = ::read(m_wakeFd, &ignoredCount, sizeof ignoredCount);
+            } else if ((events[i].events & (EPOLLERR | EPOLLHUP)) != 0) {
+                std::lock_guard lock(m_mutex);
+                CheckSocketErrorLocked();
+            }
         }
     }
 }

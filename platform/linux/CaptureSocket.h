@@ -9,8 +9,9 @@
 // step. m_controlMutex serialises starting and stopping the watcher.
 //
 // The watcher thread exists from WSAEventSelect with a non-zero mask until the
-// next WSAEventSelect or Close. It waits in poll() for the socket (only while
-// FD_READ is wanted and not yet recorded) and for its wake-up eventfd. Close
+// next WSAEventSelect or Close. It waits in epoll for its wake-up eventfd and
+// for the socket, which is armed one-shot (under m_mutex) for data while
+// FD_READ is wanted and not yet recorded, and otherwise for errors only. Close
 // sets m_closed under m_mutex, wakes the watcher and joins it; after Close
 // returns nothing touches the selected event again.
 #pragma once
@@ -56,6 +57,7 @@ private:
     long TakeLocked(char* buffer, std::size_t length);
     bool HasDataLocked();
     void RearmLocked();
+    void ArmLocked(bool wantData);
     void PostLocked(long events);
     void MarkFailedLocked(int wsaError);
     void CheckSocketErrorLocked();
@@ -67,6 +69,7 @@ private:
     const int m_fd;
     const int m_wakeFd;   // wakes the watcher: FD_READ wanted again, or stop
     const int m_closeFd;  // readable once closed; wakes a blocked recv
+    int m_epollFd;        // the watcher's wait: m_wakeFd and m_fd (one-shot)
     std::mutex m_controlMutex;
     std::thread m_watcher;
 
