@@ -2,6 +2,7 @@
 #include "framework/ListModel.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <QPointer>
 
 namespace win {
@@ -19,12 +20,12 @@ ListModel::ListModel(QObject* parent) : QAbstractTableModel(parent) {
 
 void ListModel::OnWake() {
     if (m_frameTimer.isActive()) return;  // the publish at the end of the frame takes this batch too
-    const qint64 since = m_sincePublish.isValid() ? m_sincePublish.elapsed() : m_intervalMs;
-    if (since >= m_intervalMs) {
+    const qint64 since = m_sincePublish.isValid() ? m_sincePublish.elapsed() : m_nextIntervalMs;
+    if (since >= m_nextIntervalMs) {
         Publish();
         return;
     }
-    m_frameTimer.start(static_cast<int>(m_intervalMs - since));
+    m_frameTimer.start(static_cast<int>(m_nextIntervalMs - since));
 }
 
 ListModel::~ListModel() { m_store->Close(); }
@@ -48,9 +49,12 @@ int ListModel::InsertColumn(int index, const QString& header, Qt::Alignment alig
 
 void ListModel::Publish() {
     m_frameTimer.stop();
-    m_sincePublish.start();
     ++m_publishCount;
     const ListRowStore::Pending pending = m_store->TakePending(true);
+    // The frame starts with a publish that took changes; a follow-up that
+    // found none leaves the next row free to be published at once.
+    if (pending.publishAgain) m_sincePublish.start();
+    int inserted = 0;
     if (pending.reset) {
         beginResetModel();
         m_published = pending.rowCount;
@@ -70,6 +74,7 @@ void ListModel::Publish() {
                              {Qt::DisplayRole});
         }
         if (pending.rowCount > m_published) {
+            inserted = pending.rowCount - m_published;
             beginInsertRows(QModelIndex(), m_published, pending.rowCount - 1);
             m_published = pending.rowCount;
             endInsertRows();
@@ -78,8 +83,14 @@ void ListModel::Publish() {
     if (pending.ensureVisible >= 0 && pending.ensureVisible < m_published && m_ensureVisible) {
         m_ensureVisible(pending.ensureVisible, pending.ensurePartialOK);
     }
+    // A flood: this publish brought at least a view's worth of rows.
+    int top = -1;
+    int bottom = -1;
+    if (inserted > 0 && m_visibleRows) m_visibleRows(top, bottom);
+    m_nextIntervalMs = top >= 0 && inserted >= bottom - top + 1 ? std::max(m_intervalMs, m_floodIntervalMs)
+                                                                  : m_intervalMs;
     // Rows came in this frame: the next frame's are taken without a wake.
-    if (pending.publishAgain) m_frameTimer.start(m_intervalMs);
+    if (pending.publishAgain) m_frameTimer.start(m_nextIntervalMs);
 }
 
 int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_published; }

@@ -98,7 +98,7 @@ protected:
     }
     // Runs the event loop past the end of the current frame, when the list
     // publishes what is pending.
-    void PumpFrame() { qvtest::PumpEvents(40); }
+    void PumpFrame() { qvtest::PumpEvents(60); }
     QPoint RowCenter(int row, int column = 0) {
         PumpFrame();
         ListTableView* view = list.GetTableView();
@@ -321,6 +321,48 @@ TEST_F(CListCtrlTest, RowsFromAWorkerPublishedAtMostOncePerFrame) {
     // One publish per started 16 ms frame at most, and a last one at the end.
     EXPECT_LE(publishes, elapsed.elapsed() / 16 + 2) << "over " << elapsed.elapsed() << " ms";
     EXPECT_GE(publishes, 2);
+}
+
+TEST_F(CListCtrlTest, RowsFasterThanTheViewShowsArePublishedInLongerFrames) {
+    ListModel* model = list.GetModel();
+    model->SetFloodInterval(300);
+    ListTableView* view = list.GetTableView();
+    const int inView = view->viewport()->height() / view->rowHeight() + 1;
+    int tag = 0;
+    // Publishes `rows` new rows at once, then adds one more: the time until
+    // that one is published.
+    const auto nextPublishAfter = [&](int rows) {
+        for (int i = 0; i < rows; ++i) AddRow(tag++);
+        model->Publish();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        AddRow(tag++);
+        while (model->rowCount() < list.GetItemCount() && elapsed.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return elapsed.elapsed();
+    };
+    EXPECT_LT(nextPublishAfter(1), 200);
+    EXPECT_GE(nextPublishAfter(inView), 299) << "the whole view turned over";
+    EXPECT_LT(nextPublishAfter(2), 200);
+    EXPECT_EQ(model->rowCount(), tag);
+}
+
+TEST_F(CListCtrlTest, ARowAfterAQuietFrameIsPublishedAtOnce) {
+    ListModel* model = list.GetModel();
+    model->SetPublishInterval(300);
+    AddRow(0);
+    model->Publish();  // the frame's publish; its follow-up, 300 ms on, finds nothing
+    const auto publishedWithin = [&](int ms) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (model->rowCount() < list.GetItemCount() && elapsed.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return model->rowCount() == list.GetItemCount();
+    };
+    qvtest::PumpEvents(400);
+    AddRow(1);
+    EXPECT_TRUE(publishedWithin(150)) << "not held back by the empty follow-up";
+    EXPECT_TRUE(publishedWithin(5000));
 }
 
 TEST_F(CListCtrlTest, OperationsFailAfterDestruction) {
