@@ -69,8 +69,8 @@ if [ "$PEER" = 1 ]; then
     sleep 3
 fi
 
-# "tid cpu-ticks" for every thread of a process.
-threads() { for t in /proc/$1/task/*; do echo "${t##*/} $(awk '{print $14 + $15}' "$t/stat" 2>/dev/null || echo 0)"; done; }
+# "tid cpu-ns" for every thread of a process (the scheduler's own count, finer than ticks).
+threads() { for t in /proc/$1/task/*; do echo "${t##*/} $(awk '{print $1}' "$t/schedstat" 2>/dev/null || echo 0)"; done; }
 # Total ticks of a process and its children (Wireshark's dumpcap).
 ticks() { awk '{print $14 + $15}' /proc/$1/stat 2>/dev/null || echo 0; }
 children() { pgrep -P "$1" || true; }
@@ -119,10 +119,10 @@ for rate in $RATES; do
     if [ -n "$WS" ]; then
         wa=$(ticks $WS); da=0; for c in $(children $WS); do da=$((da + $(ticks $c))); done
     fi
-    prog=$(join -a2 "$WORK/before" "$WORK/after" | awk -v qv=$QV -v hz=$HZ -v n=$count '
+    prog=$(join -a2 "$WORK/before" "$WORK/after" | awk -v qv=$QV -v n=$count '
         NF == 2 { d = $2 } NF == 3 { d = $3 - $2 }
-        { total += d; if ($1 == qv) win = d; else if (d > 0) others = others sprintf(" %s:%.2f", $1, d * 1e6 / hz / n) }
-        END { printf "%.2f; %.2f;%s", total * 1e6 / hz / n, win * 1e6 / hz / n, others }')
+        { total += d; if ($1 == qv) win = d; else if (d > 1e6) others = others sprintf(" %s:%.2f", $1, d / 1e3 / n) }
+        END { printf "%.2f; %.2f;%s", total / 1e3 / n, win / 1e3 / n, others }')
     peer="-"
     if [ -n "$WS" ]; then
         peer=$(awk -v w=$((wa - wb)) -v d=$((da - db)) -v hz=$HZ -v n=$count \

@@ -196,11 +196,15 @@ void CaptureSocket::ArmLocked(bool wantData) {
 }
 
 void CaptureSocket::PostLocked(long events) {
+    if (RecordLocked(events)) SetEvent(m_event);
+}
+
+bool CaptureSocket::RecordLocked(long events) {
     // Events already recorded have set the event, and only
     // EnumNetworkEvents, which clears the record under this lock, resets it.
-    if ((m_pending & events) == events) return;
+    if ((m_pending & events) == events) return false;
     m_pending |= events;
-    SetEvent(m_event);
+    return true;
 }
 
 void CaptureSocket::MarkFailedLocked(int wsaError) {
@@ -296,6 +300,7 @@ void CaptureSocket::Close() {
 
 void CaptureSocket::Watch() {
     for (;;) {
+        HANDLE signal = nullptr;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopWatcher) return;
@@ -303,12 +308,18 @@ void CaptureSocket::Watch() {
                 const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded;
                 if (wantRead && HasDataLocked()) {
                     m_readRecorded = true;
-                    PostLocked(FD_READ);
+                    if (RecordLocked(FD_READ)) signal = m_event;
                 }
                 // Errors (the interface going away) wake it even with no data asked.
                 ArmLocked(wantRead && !m_readRecorded);
             }
         }
+        // Set after the lock is let go, so the woken reader does not wait for
+        // it. A reader that takes the record first finds the event set once
+        // more with nothing recorded, which it reads as no events. The event
+        // stays valid: EventSelect and Close stop this thread before they
+        // change or drop it.
+        if (signal != nullptr) SetEvent(signal);
         epoll_event events[2];
         const int count = epoll_wait(m_epollFd, events, 2, -1);
         if (count < 0) {

@@ -4,9 +4,10 @@
 // Nothing outside platform/linux/ includes this file.
 //
 // Locking: m_mutex guards every field below it, the ring included; recv,
-// WSAEnumNetworkEvents and the watcher take it for their whole step, so a
-// recorded event and the set or reset of the selected event are one atomic
-// step. m_controlMutex serialises starting and stopping the watcher.
+// WSAEnumNetworkEvents and the watcher take it for their whole step. Events
+// are recorded and the selected event is reset under it; recv also sets the
+// event under it, while the watcher sets it just after letting go, which can
+// only add a set with nothing recorded, never lose one. m_controlMutex serialises starting and stopping the watcher.
 //
 // The watcher thread exists from WSAEventSelect with a non-zero mask until the
 // next WSAEventSelect or Close. It waits in epoll for its wake-up eventfd and
@@ -59,6 +60,8 @@ private:
     void RearmLocked();
     void ArmLocked(bool wantData);
     void PostLocked(long events);
+    /// Records events; true when one was new, and the event must be set.
+    bool RecordLocked(long events);
     void MarkFailedLocked(int wsaError);
     void CheckSocketErrorLocked();
     void ReadKernelCountersLocked();

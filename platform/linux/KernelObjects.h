@@ -52,6 +52,7 @@ struct WaitBlock {
     static constexpr int kPending = -1;
     static constexpr int kTimedOut = -2;
     std::atomic<int> m_index{kPending};
+    std::atomic<int> m_wakers{0};  // setters that claimed the block and have yet to wake it
     std::mutex m_mutex;
     std::condition_variable m_wake;
 

@@ -163,31 +163,37 @@ void WorkerMain() {
 
 bool Registration::OnSignalled() {
     Pool& pool = ThePool();
-    std::lock_guard<std::mutex> guard(pool.mutex);
-    if (!m_accepting) return false;
-    if (m_onlyOnce) m_accepting = false;
-    if (m_running > 0) {
-        // The running thread runs again when its run ends.
-        m_pending = true;
-        if (t_running == this) return true;
-        if (!m_deferred) {
-            m_deferred = true;
-            m_deferSerial = m_runSerial;
-            AddRef();
-            pool.deferred.push_back(this);
-            if (!pool.scanning) {
-                if (pool.idle > 0) pool.work.notify_one();
-                else EnsureThread(pool);
+    bool notify = false;
+    {
+        std::lock_guard<std::mutex> guard(pool.mutex);
+        if (!m_accepting) return false;
+        if (m_onlyOnce) m_accepting = false;
+        if (m_running > 0) {
+            // The running thread runs again when its run ends.
+            m_pending = true;
+            if (t_running == this) return true;
+            if (!m_deferred) {
+                m_deferred = true;
+                m_deferSerial = m_runSerial;
+                AddRef();
+                pool.deferred.push_back(this);
+                if (!pool.scanning) {
+                    if (pool.idle > 0) notify = true;
+                    else EnsureThread(pool);
+                }
             }
+        } else {
+            if (m_queued) return true;
+            m_queued = true;
+            AddRef();
+            pool.ready.push_back(this);
+            if (pool.idle > 0) notify = true;
+            else EnsureThread(pool);
         }
-        return true;
     }
-    if (m_queued) return true;
-    m_queued = true;
-    AddRef();
-    pool.ready.push_back(this);
-    if (pool.idle > 0) pool.work.notify_one();
-    else EnsureThread(pool);
+    // Woken after the lock is let go, so the idle thread does not wake only to
+    // wait for it. The pool is never destroyed.
+    if (notify) pool.work.notify_one();
     return true;
 }
 
