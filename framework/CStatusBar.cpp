@@ -2,6 +2,7 @@
 #include "framework/CStatusBar.h"
 
 #include <QLabel>
+#include <algorithm>
 #include <QMainWindow>
 #include <QStatusBar>
 
@@ -19,13 +20,13 @@ bool g_failCreate = false;
 bool g_failIndicators = false;
 std::function<bool(UINT)> g_lockReader;
 
-/// The lock state from the display (off where it offers none), or from the test's reader.
-bool ReadLockState(UINT indicator) {
+/// The lock state from the states read from the display, or from the test's reader.
+bool LockState(UINT indicator, const KeyboardLockStates& states) {
     if (g_lockReader) return g_lockReader(indicator);
     switch (indicator) {
-    case ID_INDICATOR_CAPS: return IsKeyboardLockOn(KeyboardLock::Caps);
-    case ID_INDICATOR_NUM: return IsKeyboardLockOn(KeyboardLock::Num);
-    case ID_INDICATOR_SCRL: return IsKeyboardLockOn(KeyboardLock::Scroll);
+    case ID_INDICATOR_CAPS: return states.caps;
+    case ID_INDICATOR_NUM: return states.num;
+    case ID_INDICATOR_SCRL: return states.scroll;
     default: return false;
     }
 }
@@ -92,11 +93,16 @@ std::string CStatusBar::GetPaneText(int index) const {
 }
 
 void CStatusBar::UpdateIndicators() {
+    const auto isLock = [](UINT id) {
+        return id == ID_INDICATOR_CAPS || id == ID_INDICATOR_NUM || id == ID_INDICATOR_SCRL;
+    };
+    if (std::none_of(m_ids.begin(), m_ids.end(), isLock)) return;
+    const KeyboardLockStates states = g_lockReader ? KeyboardLockStates{} : ReadKeyboardLocks();
     for (size_t i = 0; i < m_ids.size(); ++i) {
         const UINT id = m_ids[i];
-        if (id != ID_INDICATOR_CAPS && id != ID_INDICATOR_NUM && id != ID_INDICATOR_SCRL) continue;
+        if (!isLock(id)) continue;
         std::string text;
-        if (ReadLockState(id)) AfxLoadString(id, text);
+        if (LockState(id, states)) AfxLoadString(id, text);
         if (m_panes[i]->text().toStdString() != text) m_panes[i]->setText(QString::fromStdString(text));
     }
 }

@@ -8,10 +8,14 @@
 
 namespace win {
 
-enum class KeyboardLock { Caps, Num, Scroll };
+struct KeyboardLockStates {
+    bool caps = false;
+    bool num = false;
+    bool scroll = false;
+};
 
-/// True when the display reports the lock's indicator on; false when it is
-/// off or the display offers no lock states.
-bool IsKeyboardLockOn(KeyboardLock lock);
+/// Every lock's indicator state, asked of the display at once (one round
+/// trip); all off when the display offers no lock states.
+KeyboardLockStates ReadKeyboardLocks();
 
 }  // namespace win

@@ -95,7 +95,7 @@ int PackedRows::FindRecurring(int column, std::string_view text) {
     if (!stats.interning) return -1;
     try {
         ++stats.lookups;
-        auto found = m_recurringIndex.find(std::string(text));
+        auto found = m_recurringIndex.find(text);
         if (found != m_recurringIndex.end()) return found->second;
         ++stats.misses;
         if (stats.lookups >= kJudgedLookups) {
@@ -252,7 +252,7 @@ void PackedRows::Clear() {
     std::vector<std::size_t>().swap(m_regionSizes);
     m_nCount = 0;
     m_pTail = m_pEnd = m_pLastRun = nullptr;
-    std::unordered_map<std::string, std::uint16_t>().swap(m_recurringIndex);
+    RecurringIndex().swap(m_recurringIndex);
     std::vector<const std::string*>().swap(m_recurring);
     for (ColumnStats& stats : m_columns) stats = ColumnStats{};
     std::string().swap(m_scratch);

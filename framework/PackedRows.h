@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -98,7 +99,13 @@ private:
     std::uint8_t* m_pLastRun = nullptr;    // the last run written, which may grow in place
     std::string m_scratch;
 
-    std::unordered_map<std::string, std::uint16_t> m_recurringIndex;
+    // Looked up by string_view, without making a string per cell.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+    };
+    using RecurringIndex = std::unordered_map<std::string, std::uint16_t, TextHash, std::equal_to<>>;
+    RecurringIndex m_recurringIndex;
     std::vector<const std::string*> m_recurring;
     std::vector<ColumnStats> m_columns;
 };

@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo_ apt-get update -qq
 $sudo_ apt-get install -y -qq --no-install-recommends \
   g++ cmake ninja-build pkg-config \
-  qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libgl-dev libx11-dev \
+  qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libgl-dev libx11-dev libxcb-xkb-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcap2-bin iproute2 util-linux procps psmisc tcpdump \
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation \
