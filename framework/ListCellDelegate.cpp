@@ -25,31 +25,44 @@ ListCellDelegate::Entry& ListCellDelegate::Prepared(Key key, const QStyleOptionV
     auto found = m_cache.find(key);
     if (found != m_cache.end()) return *found;
     if (m_cache.size() >= kCacheTexts) m_cache.clear();
+    const QSize area(key.cell.width() - 2 * key.margin, key.cell.height());
     Entry entry;
-    entry.text = QStaticText(option.fontMetrics.elidedText(key.text, option.textElideMode, key.area.width()));
+    entry.text = QStaticText(option.fontMetrics.elidedText(key.text, option.textElideMode, area.width()));
     entry.text.setTextFormat(Qt::PlainText);
     entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
     entry.text.prepare(QTransform(), option.font);
     const QSizeF size = entry.text.size();
-    qreal x = 0;
-    if (key.align & Qt::AlignRight) x = key.area.width() - size.width();
-    else if (key.align & Qt::AlignHCenter) x = (key.area.width() - size.width()) / 2;
-    entry.at = QPointF(x, (key.area.height() - size.height()) / 2);
+    qreal x = key.margin;
+    if (key.align & Qt::AlignRight) x += area.width() - size.width();
+    else if (key.align & Qt::AlignHCenter) x += (area.width() - size.width()) / 2;
+    entry.at = QPointF(x, (area.height() - size.height()) / 2);
     return *m_cache.insert(std::move(key), std::move(entry));
 }
 
-void ListCellDelegate::DrawImage(Entry& entry, const QFont& font) {
-    // Room for glyphs reaching past the text's box. The text keeps its
-    // fractional position inside the image, so its glyphs land on the same
-    // pixels as when drawn directly at an integer offset from it.
-    const QFontMetrics metrics(font);
-    const int pad = std::max(2, metrics.height() / 2);
-    const QSizeF size = entry.text.size();
-    const QPoint whole(static_cast<int>(std::floor(entry.at.x())), static_cast<int>(std::floor(entry.at.y())));
-    entry.imageAt = whole - QPoint(pad, pad);
-    QImage image(static_cast<int>(std::ceil(size.width())) + 2 * pad + 1,
-                 static_cast<int>(std::ceil(size.height())) + 2 * pad + 1, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+void ListCellDelegate::DrawImage(Entry& entry, const Key& key, const QFont& font) {
+    QImage image;
+    if (key.background != 0) {
+        // The whole cell: its background, then the text on it.
+        entry.imageAt = QPoint(0, 0);
+        image = QImage(key.cell, QImage::Format_RGB32);
+        image.fill(QColor::fromRgba(key.background));
+    } else {
+        // The text alone, with room for glyphs reaching past its box.
+        const int pad = std::max(2, QFontMetrics(font).height() / 2);
+        const QSizeF size = entry.text.size();
+        entry.imageAt = QPoint(static_cast<int>(std::floor(entry.at.x())) - pad,
+                               static_cast<int>(std::floor(entry.at.y())) - pad);
+        image = QImage(static_cast<int>(std::ceil(size.width())) + 2 * pad + 1,
+                       static_cast<int>(std::ceil(size.height())) + 2 * pad + 1, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+    }
+    // The text keeps its fractional position inside the image, so its glyphs
+    // land on the same pixels as when drawn directly at an integer offset.
+    QPainter onImage(&image);
+    onImage.setFont(font);
+    onImage.setPen(QColor::fromRgba(key.colour));
+    onImage.drawStaticText(entry.at - entry.imageAt, entry.text);
+    onImage.end();
     entry.image = std::move(image);
 }
 
@@ -60,34 +73,33 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Active
                                                                                 : QPalette::Inactive;
-    if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+    // The cell's whole background is ours when the view passed a solid one.
+    const QBrush background = selected ? option.palette.brush(group, QPalette::Highlight) : option.backgroundBrush;
+    const bool whole = option.backgroundBrush.style() == Qt::SolidPattern && background.style() == Qt::SolidPattern &&
+                       background.color().alpha() == 255;
+    const bool copies = painter->deviceTransform().type() <= QTransform::TxTranslate &&
+                        painter->compositionMode() == QPainter::CompositionMode_SourceOver;
 
     const QString text = index.data(Qt::DisplayRole).toString();
-    if (!text.isEmpty()) {
-        // The same margins as the style's own item text.
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect area = option.rect.adjusted(margin, 0, -margin, 0);
-        if (area.width() > 0) {
-            const Qt::Alignment align =
-                QStyle::visualAlignment(option.direction, index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
-            const QColor colour = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-            Entry& entry = Prepared(Key{text, area.size(), static_cast<int>(align & Qt::AlignHorizontal_Mask),
-                                        colour.rgba()},
-                                    option);
-            if (painter->deviceTransform().type() <= QTransform::TxTranslate &&
-                painter->compositionMode() == QPainter::CompositionMode_SourceOver) {
-                if (entry.image.isNull()) {
-                    DrawImage(entry, option.font);
-                    QPainter onImage(&entry.image);
-                    onImage.setFont(option.font);
-                    onImage.setPen(colour);
-                    onImage.drawStaticText(entry.at - entry.imageAt, entry.text);
-                }
-                painter->drawImage(area.topLeft() + entry.imageAt, entry.image);
-            } else {
-                painter->setPen(colour);
-                painter->drawStaticText(area.topLeft() + entry.at, entry.text);
-            }
+    // The same margins as the style's own item text.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    if (text.isEmpty() || option.rect.width() <= 2 * margin) {
+        if (whole || selected) painter->fillRect(option.rect, background);
+    } else {
+        const Qt::Alignment align =
+            QStyle::visualAlignment(option.direction, index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
+        const QColor colour = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        const bool opaque = whole && copies;
+        if (!opaque && (whole || selected)) painter->fillRect(option.rect, background);
+        const Key key{text,          option.rect.size(), margin, static_cast<int>(align & Qt::AlignHorizontal_Mask),
+                      colour.rgba(), opaque ? background.color().rgba() : 0};
+        Entry& entry = Prepared(key, option);
+        if (copies) {
+            if (entry.image.isNull()) DrawImage(entry, key, option.font);
+            painter->drawImage(option.rect.topLeft() + entry.imageAt, entry.image);
+        } else {
+            painter->setPen(colour);
+            painter->drawStaticText(option.rect.topLeft() + entry.at, entry.text);
         }
     }
     if (option.state & QStyle::State_HasFocus) {

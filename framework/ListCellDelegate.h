@@ -3,10 +3,15 @@
 // selected. A flood of rows repaints every visible cell once per frame, and
 // the style's general item painting (a text layout per cell) costs several
 // times what this does. Texts already shown in this font, cell size,
-// alignment and colour come from a cache: each entry keeps the laid-out text
-// and, for painters that only translate, the text already drawn onto a
-// transparent image. Blending that image costs a fraction of blending its
-// glyphs one by one, and gives the same pixels.
+// alignment and colours come from a cache: each entry keeps the laid-out text
+// and, for painters that only translate, the cell already drawn onto an
+// image. Copying that image costs a fraction of filling the cell and blending
+// its glyphs one by one, and gives the same pixels.
+//
+// When the option carries a solid background brush (the list view passes its
+// own), the delegate paints the whole cell, background included, and the view
+// fills only what no cell covers; otherwise it paints only the selection and
+// the text over what is there.
 #pragma once
 
 #include <QHash>
@@ -26,26 +31,31 @@ public:
 private:
     struct Key {
         QString text;
-        QSize area;  // the cell less its margins
+        QSize cell;
+        int margin;  // left and right, inside the cell
         int align;   // horizontal alignment
         QRgb colour;
+        QRgb background;  // 0 (transparent) when the image holds the text only
         bool operator==(const Key& other) const {
-            return area == other.area && align == other.align && colour == other.colour && text == other.text;
+            return cell == other.cell && margin == other.margin && align == other.align && colour == other.colour &&
+                   background == other.background && text == other.text;
         }
     };
     friend size_t qHash(const Key& key, size_t seed) {
-        return qHashMulti(seed, key.text, key.area.width(), key.area.height(), key.align, key.colour);
+        return qHashMulti(seed, key.text, key.cell.width(), key.cell.height(), key.margin, key.align, key.colour,
+                          key.background);
     }
     struct Entry {
         QStaticText text;
-        QPointF at;      // where the text starts, from the area's top left
-        QImage image;    // the text drawn, made on first use by a translating painter
-        QPoint imageAt;  // where the image goes, from the area's top left
+        QPointF at;      // where the text starts, from the cell's top left
+        QImage image;    // the drawing, made on first use by a translating painter
+        QPoint imageAt;  // where the image goes, from the cell's top left
     };
 
     /// The cache entry for a cell, made now if new.
     Entry& Prepared(Key key, const QStyleOptionViewItem& option) const;
-    static void DrawImage(Entry& entry, const QFont& font);
+    /// Draws the entry's image: the whole cell on its background, or the text alone.
+    static void DrawImage(Entry& entry, const Key& key, const QFont& font);
 
     mutable QHash<Key, Entry> m_cache;
     mutable QFont m_cacheFont;  // the cache holds texts laid out in this font

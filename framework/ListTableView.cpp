@@ -27,7 +27,7 @@ ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_hea
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new ListCellDelegate(this));
     setVerticalScrollBar(new ListScrollBar(Qt::Vertical, this));
-    // paintEvent fills each row's band just before its cells: filling the
+    // paintEvent paints each row's background with its cells: filling the
     // whole viewport first would push its top rows out of the cache before
     // their text is blended onto them.
     viewport()->setAutoFillBackground(false);
@@ -279,6 +279,11 @@ void ListTableView::paintEvent(QPaintEvent* event) {
 
     QStyleOptionViewItem option;
     initViewItemOption(&option);
+    // With a solid background the cells paint their own (see ListCellDelegate),
+    // and a row's band is filled only right of its last column.
+    const bool cellsOpaque = background.style() == Qt::SolidPattern && background.color().alpha() == 255;
+    if (cellsOpaque) option.backgroundBrush = background;
+    const int cellsEnd = cellsOpaque ? m_header->length() - horizontalOffset() : area.left();
     const QModelIndex current = currentIndex();
     const bool focus = hasFocus() && current.isValid();
     QItemSelectionModel* selection = selectionModel();
@@ -286,7 +291,8 @@ void ListTableView::paintEvent(QPaintEvent* event) {
     for (int row = firstRow; row <= lastRow; ++row) {
         const bool selected = selection && selection->isRowSelected(row, rootIndex());
         const int y = row * m_rowHeight - verticalOffset();
-        painter.fillRect(QRect(area.left(), y, area.width(), m_rowHeight) & area, background);
+        const int bandLeft = std::max(area.left(), cellsEnd);
+        if (bandLeft <= area.right()) painter.fillRect(QRect(bandLeft, y, area.right() + 1 - bandLeft, m_rowHeight), background);
         for (int visual = firstVisual; visual <= lastVisual; ++visual) {
             const int column = m_header->logicalIndex(visual);
             if (column < 0 || m_header->isSectionHidden(column)) continue;

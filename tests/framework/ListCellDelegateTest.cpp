@@ -21,12 +21,15 @@ protected:
         view.setModel(&model);
     }
     // Paints the cell with the given text into a fresh white image.
+    // With `whole`, the option carries the view's solid background and the
+    // cell paints it too; the image is filled with magenta first, so that any
+    // pixel the cell leaves out shows.
     QImage Paint(const QString& text, int width, Qt::Alignment align = Qt::AlignLeft, bool selected = false,
-                 int height = 24) {
+                 int height = 24, bool whole = false) {
         model.setData(model.index(0, 0), text);
         model.setData(model.index(0, 0), QVariant::fromValue(align | Qt::AlignVCenter), Qt::TextAlignmentRole);
         QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::white);
+        image.fill(whole ? Qt::magenta : Qt::white);
         QStyleOptionViewItem option;
         option.initFrom(&view);
         option.rect = image.rect();
@@ -35,6 +38,7 @@ protected:
         option.textElideMode = Qt::ElideRight;
         option.state = QStyle::State_Enabled | QStyle::State_Active;
         if (selected) option.state |= QStyle::State_Selected;
+        if (whole) option.backgroundBrush = QBrush(Qt::white);
         option.palette.setColor(QPalette::Text, Qt::black);
         QPainter painter(&image);
         delegate.paint(&painter, option, model.index(0, 0));
@@ -80,27 +84,30 @@ TEST_F(ListCellDelegateTest, AlignmentAndSelection) {
 
 TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
     // Heights and texts that put the text at half pixels, on white and on
-    // the selection colour; the direct drawing places the text as the cell
-    // does, inside the style's margins.
+    // the selection colour, over a background already there or painted by the
+    // cell itself; the direct drawing places the text as the cell does,
+    // inside the style's margins.
     const int margin = view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
-    for (const bool selected : {false, true}) {
-        for (const int height : {17, 18, 24}) {
-            for (const Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight}) {
-                for (const QString text : {"00:02:54:307", "127.0.0.1", "jW_|gy", "ab"}) {
-                    const QImage cell = Paint(text, 120, align, selected, height);
-                    QImage direct(120, height, QImage::Format_ARGB32_Premultiplied);
-                    direct.fill(selected ? view.palette().color(QPalette::Active, QPalette::Highlight) : Qt::white);
-                    QStaticText prepared(text);
-                    prepared.prepare(QTransform(), view.font());
-                    const QSizeF size = prepared.size();
-                    const qreal x = align == Qt::AlignLeft ? margin : 120 - margin - size.width();
-                    QPainter painter(&direct);
-                    painter.setFont(view.font());
-                    painter.setPen(selected ? view.palette().color(QPalette::Active, QPalette::HighlightedText)
-                                            : QColor(Qt::black));
-                    painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
-                    painter.end();
-                    EXPECT_EQ(cell, direct) << text.toStdString() << " " << height << " " << selected;
+    for (const bool whole : {false, true}) {
+        for (const bool selected : {false, true}) {
+            for (const int height : {17, 18, 24}) {
+                for (const Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight}) {
+                    for (const QString text : {"00:02:54:307", "127.0.0.1", "jW_|gy", "ab", ""}) {
+                        const QImage cell = Paint(text, 120, align, selected, height, whole);
+                        QImage direct(120, height, QImage::Format_ARGB32_Premultiplied);
+                        direct.fill(selected ? view.palette().color(QPalette::Active, QPalette::Highlight) : Qt::white);
+                        QStaticText prepared(text);
+                        prepared.prepare(QTransform(), view.font());
+                        const QSizeF size = prepared.size();
+                        const qreal x = align == Qt::AlignLeft ? margin : 120 - margin - size.width();
+                        QPainter painter(&direct);
+                        painter.setFont(view.font());
+                        painter.setPen(selected ? view.palette().color(QPalette::Active, QPalette::HighlightedText)
+                                                : QColor(Qt::black));
+                        painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
+                        painter.end();
+                        EXPECT_EQ(cell, direct) << text.toStdString() << " " << height << " " << selected << " " << whole;
+                    }
                 }
             }
         }
