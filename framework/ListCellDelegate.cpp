@@ -90,11 +90,15 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             QStyle::visualAlignment(option.direction, index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
         const QColor colour = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const bool opaque = whole && copies;
-        if (!opaque && (whole || selected)) painter->fillRect(option.rect, background);
         const Key key{text,          option.rect.size(), margin, static_cast<int>(align & Qt::AlignHorizontal_Mask),
                       colour.rgba(), opaque ? background.color().rgba() : 0};
         Entry& entry = Prepared(key, option);
-        if (copies) {
+        // A text seen once is drawn directly: making its image costs more than
+        // that, and many texts (times, sizes) are never seen again.
+        const bool fromImage = copies && (!entry.image.isNull() || entry.uses > 0);
+        ++entry.uses;
+        if (!(fromImage && opaque) && (whole || selected)) painter->fillRect(option.rect, background);
+        if (fromImage) {
             if (entry.image.isNull()) DrawImage(entry, key, option.font);
             painter->drawImage(option.rect.topLeft() + entry.imageAt, entry.image);
         } else {

@@ -4,8 +4,8 @@
 // the style's general item painting (a text layout per cell) costs several
 // times what this does. Texts already shown in this font, cell size,
 // alignment and colours come from a cache: each entry keeps the laid-out text
-// and, for painters that only translate, the cell already drawn onto an
-// image. Copying that image costs a fraction of filling the cell and blending
+// and, once the text is painted a second time by a painter that only
+// translates, the cell already drawn onto an image. Copying that image costs a fraction of filling the cell and blending
 // its glyphs one by one, and gives the same pixels.
 //
 // When the option carries a solid background brush (the list view passes its
@@ -50,6 +50,7 @@ private:
         QPointF at;      // where the text starts, from the cell's top left
         QImage image;    // the drawing, made on first use by a translating painter
         QPoint imageAt;  // where the image goes, from the cell's top left
+        int uses = 0;    // cells painted with it so far
     };
 
     /// The cache entry for a cell, made now if new.

@@ -94,6 +94,7 @@ TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
                 for (const Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight}) {
                     for (const QString text : {"00:02:54:307", "127.0.0.1", "jW_|gy", "ab", ""}) {
                         const QImage cell = Paint(text, 120, align, selected, height, whole);
+                        const QImage again = Paint(text, 120, align, selected, height, whole);  // from the cache
                         QImage direct(120, height, QImage::Format_ARGB32_Premultiplied);
                         direct.fill(selected ? view.palette().color(QPalette::Active, QPalette::Highlight) : Qt::white);
                         QStaticText prepared(text);
@@ -107,6 +108,7 @@ TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
                         painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
                         painter.end();
                         EXPECT_EQ(cell, direct) << text.toStdString() << " " << height << " " << selected << " " << whole;
+                        EXPECT_EQ(again, direct) << text.toStdString() << " " << height << " " << selected << " " << whole;
                     }
                 }
             }
