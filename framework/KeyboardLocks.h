@@ -14,8 +14,9 @@ struct KeyboardLockStates {
     bool scroll = false;
 };
 
-/// Every lock's indicator state, asked of the display at once (one round
-/// trip); all off when the display offers no lock states.
+/// Every lock's indicator state as last answered by the display, and a new
+/// question for the next call; all off until the first answer, and when the
+/// display offers no lock states. Window thread only.
 KeyboardLockStates ReadKeyboardLocks();
 
 }  // namespace win
