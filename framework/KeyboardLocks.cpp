@@ -40,6 +40,7 @@ KeyboardLockStates ReadKeyboardLocks() {
     static xcb_xkb_get_named_indicator_cookie_t cookies[3];
     static bool asked[3] = {};
     static KeyboardLockStates known;
+    static int waitedCalls = 0;  // calls that found an answer still missing
 
     QNativeInterface::QX11Application* x11 = X11();
     ::Display* display = x11 ? x11->display() : nullptr;
@@ -67,7 +68,14 @@ KeyboardLockStates ReadKeyboardLocks() {
         std::free(reply);
         std::free(error);
     }
-    if (waiting) return known;
+    // An answer that never comes (the display gone quiet) is given up after
+    // about two seconds, and the question asked again.
+    if (waiting && ++waitedCalls < 20) return known;
+    for (int i = 0; i < 3; ++i) {
+        if (asked[i]) xcb_discard_reply(connection, cookies[i].sequence);
+        asked[i] = false;
+    }
+    waitedCalls = 0;
     const char* const names[] = {"Caps Lock", "Num Lock", "Scroll Lock"};
     for (int i = 0; i < 3; ++i) {
         // Xlib caches interned atoms, so only the first lookup of a name asks
