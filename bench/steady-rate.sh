@@ -31,7 +31,8 @@ Xvfb :$((500 + RANDOM % 400)) -screen 0 1280x800x24 -ac -nolisten tcp >/dev/null
 XVFB=$!
 export DISPLAY=$(ps -o args= -p $XVFB | awk '{print $2}')
 PIDS=""
-trap 'for p in $PIDS; do kill $p 2>/dev/null; done; kill $XVFB 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
+# Wireshark's dumpcap is its child: ended first, or it outlives the run.
+trap 'for p in $PIDS; do pkill -P $p 2>/dev/null; kill $p 2>/dev/null; done; kill $XVFB 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
 sleep 1
