@@ -93,10 +93,11 @@ int PackedRows::FindRecurring(int column, std::string_view text) {
     if (column >= static_cast<int>(m_columns.size())) m_columns.resize(static_cast<std::size_t>(column) + 1);
     ColumnStats& stats = m_columns[static_cast<std::size_t>(column)];
     if (!stats.interning) return -1;
+    ++stats.lookups;
+    if (stats.last >= 0 && *m_recurring[static_cast<std::size_t>(stats.last)] == text) return stats.last;
     try {
-        ++stats.lookups;
         auto found = m_recurringIndex.find(text);
-        if (found != m_recurringIndex.end()) return found->second;
+        if (found != m_recurringIndex.end()) return stats.last = found->second;
         ++stats.misses;
         if (stats.lookups >= kJudgedLookups) {
             stats.interning = stats.misses * 4 <= stats.lookups;
@@ -106,7 +107,7 @@ int PackedRows::FindRecurring(int column, std::string_view text) {
         m_recurring.reserve(m_recurring.size() + 1);
         auto inserted = m_recurringIndex.emplace(std::string(text), static_cast<std::uint16_t>(m_recurring.size()));
         m_recurring.push_back(&inserted.first->first);
-        return inserted.first->second;
+        return stats.last = inserted.first->second;
     } catch (const std::bad_alloc&) {
         // The text is simply kept in the row.
         return -1;

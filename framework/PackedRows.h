@@ -76,6 +76,7 @@ private:
         std::uint32_t lookups = 0;
         std::uint32_t misses = 0;
         bool interning = true;
+        int last = -1;  // the recurring text this column found last: rows of one flow repeat it
     };
 
     Entry& EntryAt(int row) const;

@@ -128,15 +128,16 @@ TEST(PackedRowsTest, RecurringTextsAreStoredOnceWhileTheyRecur) {
     constexpr int kRows = 20000;
     for (int r = 0; r < kRows; ++r) {
         rows.Insert(r, "t" + std::to_string(r), 0);       // new every time
-        rows.SetText(r, 1, "10.0.0." + std::to_string(r % 10));  // ten addresses
+        rows.SetText(r, 1, "10.0.0." + std::to_string(r / 3 % 10));  // ten addresses, in runs of three
         rows.SetText(r, 5, "UDP");
     }
+    for (int r = 0; r < kRows; ++r) ASSERT_EQ(Text(rows, r, 1), "10.0.0." + std::to_string(r / 3 % 10)) << r;
     // The addresses and the protocol take a dozen entries; the column of new
     // texts stops being looked up after its first judged lookups.
     const PackedRows::Usage usage = rows.GetUsage();
     EXPECT_LT(usage.recurring, 64u * 2000) << "the new texts of column 0 were not all kept in the table";
     EXPECT_EQ(Text(rows, 12345, 0), "t12345");
-    EXPECT_EQ(Text(rows, 12345, 1), "10.0.0.5");
+    EXPECT_EQ(Text(rows, 12345, 1), "10.0.0.5");  // 12345 / 3 = 4115
     EXPECT_EQ(Text(rows, 12345, 5), "UDP");
     rows.Clear();
     EXPECT_EQ(rows.GetCount(), 0);
@@ -144,6 +145,8 @@ TEST(PackedRowsTest, RecurringTextsAreStoredOnceWhileTheyRecur) {
     EXPECT_EQ(cleared.index + cleared.cells + cleared.recurring, 0u) << "Clear gives everything back";
     rows.Insert(0, "again", 1);
     EXPECT_EQ(Text(rows, 0, 0), "again");
+    rows.SetText(0, 5, "TCP");  // the column's last text was cleared with the table
+    EXPECT_EQ(Text(rows, 0, 5), "TCP");
 }
 
 TEST(PackedRowsTest, AllocationFailureChangesNothing) {
