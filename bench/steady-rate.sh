@@ -32,7 +32,7 @@ XVFB=$!
 export DISPLAY=$(ps -o args= -p $XVFB | awk '{print $2}')
 PIDS=""
 # Wireshark's dumpcap is its child: ended first, or it outlives the run.
-trap 'for p in $PIDS; do pkill -P $p 2>/dev/null; kill $p 2>/dev/null; done; kill $XVFB 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
+trap 'for p in $PIDS; do pkill -P $p 2>/dev/null || true; kill $p 2>/dev/null || true; done; kill $XVFB 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
 sleep 1
