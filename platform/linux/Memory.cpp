@@ -156,10 +156,6 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     if (aligned > start) munmap(raw, aligned - start);
     const std::uintptr_t end = start + mapped;
     if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
-    // Committed means backed: the pages are made present now, in one call,
-    // instead of one fault each as they are first written (every caller fills
-    // its regions). Where the kernel cannot, they come on first use as before.
-    madvise(reinterpret_cast<void*>(aligned), size, MADV_POPULATE_WRITE);
     try {
         std::lock_guard<std::mutex> lock(g_regionsLock);
         Regions()[aligned] = size;

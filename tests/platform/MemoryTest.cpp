@@ -1,7 +1,6 @@
 // Memory services: aligned, zeroed regions that go back to the system when
 // freed, injected allocation failures, and a memory status that follows a
 // control group's limit and the address-space limit (in child processes).
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/TestHooks.h"
 #include "platform/WinKernel.h"
@@ -61,17 +59,6 @@ TEST(MemoryTest, RegionsAreAlignedZeroedWritableAndReturned) {
         EXPECT_FALSE(VirtualFree(region, 0, MEM_RELEASE)) << "freed twice";
         EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     }
-}
-
-TEST(MemoryTest, CommittedPagesArePresentBeforeTheFirstWrite) {
-    const SIZE_T size = 65536;
-    void* region = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    ASSERT_NE(region, nullptr);
-    const long page = sysconf(_SC_PAGESIZE);
-    std::vector<unsigned char> present(size / static_cast<SIZE_T>(page));
-    ASSERT_EQ(mincore(region, size, present.data()), 0);
-    for (std::size_t i = 0; i < present.size(); ++i) EXPECT_TRUE(present[i] & 1) << "page " << i;
-    EXPECT_TRUE(VirtualFree(region, 0, MEM_RELEASE));
 }
 
 TEST(MemoryTest, BadArgumentsAreRefused) {
