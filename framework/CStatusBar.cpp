@@ -2,9 +2,9 @@
 #include "framework/CStatusBar.h"
 
 #include <QLabel>
-#include <algorithm>
 #include <QMainWindow>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "framework/AfxStrings.h"
 #include "framework/CFrameWnd.h"

@@ -90,8 +90,12 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             QStyle::visualAlignment(option.direction, index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
         const QColor colour = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const bool opaque = whole && copies;
-        const Key key{text,          option.rect.size(), margin, static_cast<int>(align & Qt::AlignHorizontal_Mask),
-                      colour.rgba(), opaque ? background.color().rgba() : 0};
+        const Key key{text,
+                      option.rect.size(),
+                      margin,
+                      static_cast<int>(align & Qt::AlignHorizontal_Mask),
+                      colour.rgba(),
+                      opaque ? background.color().rgba() : 0};
         Entry& entry = Prepared(key, option);
         // A text seen once is drawn directly: making its image costs more than
         // that, and many texts (times, sizes) are never seen again.

@@ -5,8 +5,9 @@
 // times what this does. Texts already shown in this font, cell size,
 // alignment and colours come from a cache: each entry keeps the laid-out text
 // and, once the text is painted a second time by a painter that only
-// translates, the cell already drawn onto an image. Copying that image costs a fraction of filling the cell and blending
-// its glyphs one by one, and gives the same pixels.
+// translates, the cell already drawn onto an image. Copying that image costs
+// a fraction of filling the cell and blending its glyphs one by one, and
+// gives the same pixels.
 //
 // When the option carries a solid background brush (the list view passes its
 // own), the delegate paints the whole cell, background included, and the view

@@ -2,8 +2,8 @@
 #include "framework/ListModel.h"
 
 #include <QMetaObject>
-#include <algorithm>
 #include <QPointer>
+#include <algorithm>
 
 namespace win {
 

@@ -283,7 +283,8 @@ void ListTableView::paintEvent(QPaintEvent* event) {
     // and a row's band is filled only right of its last column.
     const bool cellsOpaque = background.style() == Qt::SolidPattern && background.color().alpha() == 255;
     if (cellsOpaque) option.backgroundBrush = background;
-    const int cellsEnd = cellsOpaque ? m_header->length() - horizontalOffset() : area.left();
+    const int bandLeft = std::max(area.left(), cellsOpaque ? m_header->length() - horizontalOffset() : area.left());
+    const QRect band(bandLeft, 0, area.right() + 1 - bandLeft, m_rowHeight);  // a row band, at y 0
     const QModelIndex current = currentIndex();
     const bool focus = hasFocus() && current.isValid();
     QItemSelectionModel* selection = selectionModel();
@@ -291,8 +292,7 @@ void ListTableView::paintEvent(QPaintEvent* event) {
     for (int row = firstRow; row <= lastRow; ++row) {
         const bool selected = selection && selection->isRowSelected(row, rootIndex());
         const int y = row * m_rowHeight - verticalOffset();
-        const int bandLeft = std::max(area.left(), cellsEnd);
-        if (bandLeft <= area.right()) painter.fillRect(QRect(bandLeft, y, area.right() + 1 - bandLeft, m_rowHeight), background);
+        if (!band.isEmpty()) painter.fillRect(band.translated(0, y), background);
         for (int visual = firstVisual; visual <= lastVisual; ++visual) {
             const int column = m_header->logicalIndex(visual);
             if (column < 0 || m_header->isSectionHidden(column)) continue;
@@ -305,7 +305,9 @@ void ListTableView::paintEvent(QPaintEvent* event) {
         }
     }
     const int below = std::max(lastRow + 1, firstRow) * m_rowHeight - verticalOffset();
-    if (below <= area.bottom()) painter.fillRect(QRect(area.left(), below, area.width(), area.bottom() + 1 - below), background);
+    if (below <= area.bottom()) {
+        painter.fillRect(QRect(area.left(), below, area.width(), area.bottom() + 1 - below), background);
+    }
     if (m_showGrid && lastRow >= firstRow) {
         const QColor color = static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this));
         painter.setPen(color);

@@ -7,7 +7,8 @@
 // WSAEnumNetworkEvents and the watcher take it for their whole step. Events
 // are recorded and the selected event is reset under it; recv also sets the
 // event under it, while the watcher sets it just after letting go, which can
-// only add a set with nothing recorded, never lose one. m_controlMutex serialises starting and stopping the watcher.
+// only add a set with nothing recorded, never lose one. m_controlMutex
+// serialises starting and stopping the watcher.
 //
 // The watcher thread exists from WSAEventSelect with a non-zero mask until the
 // next WSAEventSelect or Close. It waits in epoll for its wake-up eventfd and
@@ -70,7 +71,7 @@ private:
     void Wake(int eventFd);
 
     const int m_fd;
-    const int m_wakeFd;   // wakes the watcher: FD_READ wanted again, or stop
+    const int m_wakeFd;   // wakes the watcher: receiving turned on, or stop
     const int m_closeFd;  // readable once closed; wakes a blocked recv
     int m_epollFd;        // the watcher's wait: m_wakeFd and m_fd (one-shot)
     std::mutex m_controlMutex;

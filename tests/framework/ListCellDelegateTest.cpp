@@ -10,6 +10,8 @@
 #include <QTableView>
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace win {
 namespace {
 
@@ -107,8 +109,10 @@ TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
                                                 : QColor(Qt::black));
                         painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
                         painter.end();
-                        EXPECT_EQ(cell, direct) << text.toStdString() << " " << height << " " << selected << " " << whole;
-                        EXPECT_EQ(again, direct) << text.toStdString() << " " << height << " " << selected << " " << whole;
+                        const std::string what = text.toStdString() + " " + std::to_string(height) + " " +
+                                                 std::to_string(selected) + " " + std::to_string(whole);
+                        EXPECT_EQ(cell, direct) << what;
+                        EXPECT_EQ(again, direct) << what;
                     }
                 }
             }
