@@ -1,13 +1,13 @@
 // The objects behind kernel HANDLEs: a reference-counted base, waitable objects
 // (events and threads) with their waiter lists, and the registered wait of the
 // thread pool. A HANDLE is a pointer to one of these. Each waitable object has
-// its own lock; a waiter blocks on a condition variable of its own, so a set
+// its own lock; a waiter sleeps on a word of its own wait block, so a set
 // wakes exactly the waiter it satisfies and costs one uncontended lock when
 // nobody waits. Nothing outside platform/linux/ includes this file.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -48,19 +48,26 @@ KernelObject* ObjectFromHandle(HANDLE handle, bool acceptWaitable, bool acceptRe
 
 /// One call of WaitForMultipleObjects. The first object that satisfies it
 /// stores its index in m_index; later ones find it taken and leave it alone.
+/// The waiter sleeps on m_index itself (a futex), so the setter wakes it with
+/// no lock the woken thread would then have to wait for. A setter may wake the
+/// block's address after its waiter has seen the claim and returned: that wake
+/// touches no memory, and a later block at the same address takes it for a
+/// spurious wake-up and sleeps again.
 struct WaitBlock {
     static constexpr int kPending = -1;
     static constexpr int kTimedOut = -2;
     std::atomic<int> m_index{kPending};
-    std::atomic<int> m_wakers{0};  // setters that claimed the block and have yet to wake it
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
 
     /// Claims the block for index; true when this caller satisfied it.
     bool TrySatisfy(int index) {
         int expected = kPending;
         return m_index.compare_exchange_strong(expected, index, std::memory_order_acq_rel);
     }
+    /// Sleeps until the block is claimed; with a deadline, claims it as timed
+    /// out when that passes first. Returns the index that satisfied it.
+    int Wait(const std::chrono::steady_clock::time_point* deadline);
+    /// Wakes the waiter of a block claimed by TrySatisfy.
+    static void Wake(WaitBlock* block);
 };
 
 class Registration;
@@ -114,7 +121,11 @@ public:
 
     /// Called by the watched object, under its lock, when it becomes signalled.
     /// Returns true when the registration takes the signal (it is accepting).
-    bool OnSignalled();
+    /// Counts in *wakeThreads an idle pool thread to be woken for it: the
+    /// object wakes them with WakePoolThreads once its lock is let go, so that
+    /// the woken thread, which resets or tests the object, does not wait for it.
+    bool OnSignalled(int* wakeThreads);
+    static void WakePoolThreads(int count);
 
     Waitable* const m_object;
     const WAITORTIMERCALLBACK m_callback;

@@ -161,9 +161,8 @@ void WorkerMain() {
 
 }  // namespace
 
-bool Registration::OnSignalled() {
+bool Registration::OnSignalled(int* wakeThreads) {
     Pool& pool = ThePool();
-    bool notify = false;
     {
         std::lock_guard<std::mutex> guard(pool.mutex);
         if (!m_accepting) return false;
@@ -178,7 +177,7 @@ bool Registration::OnSignalled() {
                 AddRef();
                 pool.deferred.push_back(this);
                 if (!pool.scanning) {
-                    if (pool.idle > 0) notify = true;
+                    if (pool.idle > 0) ++*wakeThreads;
                     else EnsureThread(pool);
                 }
             }
@@ -187,14 +186,17 @@ bool Registration::OnSignalled() {
             m_queued = true;
             AddRef();
             pool.ready.push_back(this);
-            if (pool.idle > 0) notify = true;
+            if (pool.idle > 0) ++*wakeThreads;
             else EnsureThread(pool);
         }
     }
-    // Woken after the lock is let go, so the idle thread does not wake only to
-    // wait for it. The pool is never destroyed.
-    if (notify) pool.work.notify_one();
     return true;
+}
+
+void Registration::WakePoolThreads(int count) {
+    // The pool is never destroyed, so this may come after every lock is let go.
+    Pool& pool = ThePool();
+    for (int i = 0; i < count; ++i) pool.work.notify_one();
 }
 
 }  // namespace detail

@@ -34,28 +34,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
     if (satisfied) --queued;  // the object that satisfied the block did not queue it
 
-    {
-        std::unique_lock<std::mutex> lock(block.m_mutex);
-        if (!satisfied) {
-            auto ready = [&block] {
-                return block.m_index.load(std::memory_order_acquire) != detail::WaitBlock::kPending;
-            };
-            if (milliseconds == INFINITE) {
-                block.m_wake.wait(lock, ready);
-            } else {
-                const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-                // A set that races with the time-out wins: the block is claimed once.
-                if (!block.m_wake.wait_until(lock, deadline, ready)) block.TrySatisfy(detail::WaitBlock::kTimedOut);
-            }
+    int index = block.m_index.load(std::memory_order_acquire);
+    if (!satisfied) {
+        if (milliseconds == INFINITE) {
+            index = block.Wait(nullptr);
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+            index = block.Wait(&deadline);
         }
-        // A set that claimed the block (also one that raced with the queueing
-        // above) still wakes it: the block lives until it has.
-        block.m_wake.wait(lock, [&block] { return block.m_wakers.load(std::memory_order_acquire) == 0; });
     }
     for (DWORD i = 0; i < queued; ++i) objects[i]->RemoveWaiter(&block);
     for (DWORD i = 0; i < count; ++i) objects[i]->Release();
 
-    const int index = block.m_index.load(std::memory_order_acquire);
     if (index == detail::WaitBlock::kTimedOut) return WAIT_TIMEOUT;
     return WAIT_OBJECT_0 + static_cast<DWORD>(index);
 }
