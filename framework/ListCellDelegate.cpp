@@ -27,10 +27,16 @@ ListCellDelegate::Entry& ListCellDelegate::Prepared(Key key, const QStyleOptionV
     if (m_cache.size() >= kCacheTexts) m_cache.clear();
     const QSize area(key.cell.width() - 2 * key.margin, key.cell.height());
     Entry entry;
-    entry.text = QStaticText(option.fontMetrics.elidedText(key.text, option.textElideMode, area.width()));
     entry.text.setTextFormat(Qt::PlainText);
     entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
+    // Laid out whole first: most texts fit, and measuring them for eliding
+    // would lay them out once more.
+    entry.text.setText(key.text);
     entry.text.prepare(QTransform(), option.font);
+    if (entry.text.size().width() > area.width()) {
+        entry.text.setText(option.fontMetrics.elidedText(key.text, option.textElideMode, area.width()));
+        entry.text.prepare(QTransform(), option.font);
+    }
     const QSizeF size = entry.text.size();
     qreal x = key.margin;
     if (key.align & Qt::AlignRight) x += area.width() - size.width();
@@ -80,7 +86,9 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const bool copies = painter->deviceTransform().type() <= QTransform::TxTranslate &&
                         painter->compositionMode() == QPainter::CompositionMode_SourceOver;
 
-    const QString text = index.data(Qt::DisplayRole).toString();
+    // The list view passes the text it read for the cell.
+    const QString text = (option.features & QStyleOptionViewItem::HasDisplay) ? option.text
+                                                                             : index.data(Qt::DisplayRole).toString();
     // The same margins as the style's own item text.
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     if (text.isEmpty() || option.rect.width() <= 2 * margin) {

@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <algorithm>
+#include <cstdlib>
 
 #include "framework/ListCellDelegate.h"
 #include "framework/ListScrollBar.h"
@@ -245,6 +246,7 @@ void ListTableView::updateGeometries() {
 
 void ListTableView::scrollContentsBy(int dx, int dy) {
     if (dx) m_header->setOffset(horizontalScrollBar()->value());
+    if (dx == 0 && RepaintChangedCells(dy)) return;
     // The vertical scroll bar counts rows; the viewport moves by pixels.
     const int pixels = dy * m_rowHeight;
     if (std::abs(pixels) >= viewport()->height() || std::abs(dx) >= viewport()->width()) {
@@ -252,6 +254,9 @@ void ListTableView::scrollContentsBy(int dx, int dy) {
         return;
     }
     viewport()->scroll(dx, pixels);
+    // Cells keep their column as they move sideways; moved up or down, each
+    // slot shows what another one did.
+    m_painted.Shift(dy);
 }
 
 void ListTableView::OnRowsInserted(int start, int end) {
@@ -261,36 +266,110 @@ void ListTableView::OnRowsInserted(int start, int end) {
     UpdateRows(start, end);
 }
 
+int ListTableView::SlotsInView() const { return (viewport()->height() + m_rowHeight - 1) / m_rowHeight; }
+
+QStyle::State ListTableView::CellState(const CellContext& context, int row, int column) const {
+    QStyle::State state = context.base;
+    if (context.selection && context.selection->isRowSelected(row, rootIndex())) state |= QStyle::State_Selected;
+    if (context.focus && row == context.current.row() && column == context.current.column())
+        state |= QStyle::State_HasFocus;
+    return state;
+}
+
+ListTableView::CellContext ListTableView::MakeCellContext(QStyleOptionViewItem& option) const {
+    initViewItemOption(&option);
+    CellContext context;
+    context.base = option.state;
+    context.current = currentIndex();
+    context.focus = hasFocus() && context.current.isValid();
+    context.selection = selectionModel();
+    return context;
+}
+
+bool ListTableView::RepaintChangedCells(int dy) {
+    // Moving the pixels and painting the rows that come in, or repainting only
+    // the cells whose content differs at their place: whichever paints fewer
+    // cells. A flood of one flow's rows changes a column or two.
+    const int columns = model() ? model()->columnCount(rootIndex()) : 0;
+    const int slotCount = SlotsInView();
+    if (dy == 0 || columns == 0 || m_painted.Slots() != slotCount || m_painted.Columns() != columns) return false;
+    QStyleOptionViewItem option;
+    const CellContext context = MakeCellContext(option);
+    int shown = 0;
+    for (int column = 0; column < columns; ++column) shown += m_header->isSectionHidden(column) ? 0 : 1;
+    const int cellsComingIn = std::min(std::abs(dy), slotCount) * shown;
+    const int count = RowCount();
+    const int top = verticalScrollBar()->value();
+    // Column by column, so that the changed cells of a column, one above the
+    // other, make one rectangle.
+    QRegion region;
+    int changed = 0;
+    for (int column = 0; column < columns; ++column) {
+        if (m_header->isSectionHidden(column)) continue;
+        int runStart = -1;
+        for (int slot = 0; slot <= slotCount; ++slot) {
+            bool same = true;
+            if (slot < slotCount) {
+                const int row = top + slot;
+                QString text;
+                int state = ListPaintedCells::kNoRow;
+                if (row < count) {
+                    text = model()->index(row, column, rootIndex()).data(Qt::DisplayRole).toString();
+                    state = CellState(context, row, column).toInt();
+                }
+                same = m_painted.Shows(slot, column, text, state);
+                if (!same && ++changed > cellsComingIn) return false;
+            }
+            if (!same && runStart < 0) runStart = slot;
+            if (same && runStart >= 0) {
+                region += QRect(m_header->sectionViewportPosition(column), runStart * m_rowHeight,
+                                m_header->sectionSize(column), (slot - runStart) * m_rowHeight);
+                runStart = -1;
+            }
+        }
+    }
+    viewport()->update(region);
+    return true;
+}
+
 void ListTableView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
-    const QRect area = event->rect();
     const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
     if (!model()) {
-        painter.fillRect(area, background);
+        painter.fillRect(event->rect(), background);
         return;
     }
+    m_painted.Resize(SlotsInView(), model()->columnCount(rootIndex()));
+    QStyleOptionViewItem option;
+    const CellContext context = MakeCellContext(option);
+    // With a solid background the cells paint their own (see ListCellDelegate),
+    // and a row's band is filled only right of its last column.
+    const bool cellsOpaque = background.style() == Qt::SolidPattern && background.color().alpha() == 255;
+    if (cellsOpaque) option.backgroundBrush = background;
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    // Each part of the region on its own, clipped to it, so that no cell is
+    // painted twice over and no cell between two parts is painted at all.
+    const QRegion region = event->region();
+    for (const QRect& area : region) {
+        if (region.rectCount() > 1) painter.setClipRect(area);
+        PaintArea(painter, area, option, context, background, cellsOpaque);
+    }
+}
+
+void ListTableView::PaintArea(QPainter& painter, const QRect& area, QStyleOptionViewItem& option,
+                              const CellContext& context, const QBrush& background, bool cellsOpaque) {
     const int count = RowCount();
+    const int top = verticalScrollBar()->value();
     const int firstRow = std::max(0, (area.top() + verticalOffset()) / m_rowHeight);
     const int lastRow = std::min(count - 1, (area.bottom() + verticalOffset()) / m_rowHeight);
     int firstVisual = m_header->visualIndexAt(area.left());
     int lastVisual = m_header->visualIndexAt(area.right());
     if (firstVisual < 0) firstVisual = 0;
     if (lastVisual < 0) lastVisual = m_header->count() - 1;
-
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    // With a solid background the cells paint their own (see ListCellDelegate),
-    // and a row's band is filled only right of its last column.
-    const bool cellsOpaque = background.style() == Qt::SolidPattern && background.color().alpha() == 255;
-    if (cellsOpaque) option.backgroundBrush = background;
+    const QRect view = viewport()->rect();
     const int bandLeft = std::max(area.left(), cellsOpaque ? m_header->length() - horizontalOffset() : area.left());
     const QRect band(bandLeft, 0, area.right() + 1 - bandLeft, m_rowHeight);  // a row band, at y 0
-    const QModelIndex current = currentIndex();
-    const bool focus = hasFocus() && current.isValid();
-    QItemSelectionModel* selection = selectionModel();
-    const QStyle::State base = option.state;
     for (int row = firstRow; row <= lastRow; ++row) {
-        const bool selected = selection && selection->isRowSelected(row, rootIndex());
         const int y = row * m_rowHeight - verticalOffset();
         if (!band.isEmpty()) painter.fillRect(band.translated(0, y), background);
         for (int visual = firstVisual; visual <= lastVisual; ++visual) {
@@ -298,15 +377,28 @@ void ListTableView::paintEvent(QPaintEvent* event) {
             if (column < 0 || m_header->isSectionHidden(column)) continue;
             const QModelIndex index = model()->index(row, column, rootIndex());
             option.rect = QRect(m_header->sectionViewportPosition(column), y, m_header->sectionSize(column), m_rowHeight);
-            option.state = base;
-            if (selected) option.state |= QStyle::State_Selected;
-            if (focus && index == current) option.state |= QStyle::State_HasFocus;
+            option.state = CellState(context, row, column);
+            option.text = index.data(Qt::DisplayRole).toString();
             itemDelegateForIndex(index)->paint(&painter, option, index);
+            // Known only when painted whole (as far as it is in view).
+            if (area.contains(option.rect & view)) m_painted.Record(row - top, column, option.text, option.state.toInt());
+            else m_painted.Forget(row - top, column);
         }
     }
     const int below = std::max(lastRow + 1, firstRow) * m_rowHeight - verticalOffset();
     if (below <= area.bottom()) {
         painter.fillRect(QRect(area.left(), below, area.width(), area.bottom() + 1 - below), background);
+        // The cells of slots with no row show the background.
+        for (int y = below, slot = (below + verticalOffset()) / m_rowHeight - top; y <= area.bottom();
+             y += m_rowHeight, ++slot) {
+            for (int visual = firstVisual; visual <= lastVisual; ++visual) {
+                const int column = m_header->logicalIndex(visual);
+                if (column < 0 || m_header->isSectionHidden(column)) continue;
+                const QRect cell(m_header->sectionViewportPosition(column), y, m_header->sectionSize(column), m_rowHeight);
+                if (area.contains(cell & view)) m_painted.Record(slot, column, QString(), ListPaintedCells::kNoRow);
+                else m_painted.Forget(slot, column);
+            }
+        }
     }
     if (m_showGrid && lastRow >= firstRow) {
         const QColor color = static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this));

@@ -16,7 +16,10 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QStyle>
 #include <functional>
+
+#include "framework/ListPaintedCells.h"
 
 class QHeaderView;
 
@@ -63,8 +66,25 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    /// What every cell's state is built from, read once per paint or comparison.
+    struct CellContext {
+        QStyle::State base;
+        QModelIndex current;
+        bool focus = false;
+        QItemSelectionModel* selection = nullptr;
+    };
+
     int RowCount() const;
     int FullRowsInView() const;
+    /// Rows in view, the last one possibly in part.
+    int SlotsInView() const;
+    CellContext MakeCellContext(QStyleOptionViewItem& option) const;
+    QStyle::State CellState(const CellContext& context, int row, int column) const;
+    /// After a scroll by dy rows: repaints only the cells whose content
+    /// changed, when they are fewer than the rows coming into view would be.
+    bool RepaintChangedCells(int dy);
+    void PaintArea(QPainter& painter, const QRect& area, QStyleOptionViewItem& option, const CellContext& context,
+                   const QBrush& background, bool cellsOpaque);
     void UpdateRowHeight();
     void OnRowsInserted(int start, int end);
 
@@ -73,6 +93,7 @@ private:
     bool m_showGrid = false;
     std::function<void(unsigned)> m_onMouse;
     bool m_afterDoubleClick = false;  // the release that ends a double-click is no click
+    ListPaintedCells m_painted;
 };
 
 }  // namespace win

@@ -70,6 +70,14 @@ TEST_F(ListCellDelegateTest, CutTextIsElidedAndCachedTextLooksTheSame) {
     EXPECT_EQ(first, Paint(elided, 60));
     EXPECT_NE(first, Paint("a-long", 60));
     EXPECT_NE(RightmostInk(first), -1);
+    // Around the width where the whole text just fits, the cell cuts the text
+    // exactly where eliding it for that width does.
+    const QString text = "192.168.100.200";
+    const int fits = QFontMetrics(view.font()).horizontalAdvance(text) + 2 * 3;
+    for (int width = fits - 3; width <= fits + 3; ++width) {
+        const QString expected = QFontMetrics(view.font()).elidedText(text, Qt::ElideRight, width - 2 * 3);
+        EXPECT_EQ(Paint(text, width), Paint(expected, width)) << width << " " << expected.toStdString();
+    }
 }
 
 TEST_F(ListCellDelegateTest, AlignmentAndSelection) {
