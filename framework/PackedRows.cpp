@@ -93,8 +93,11 @@ int PackedRows::FindRecurring(int column, std::string_view text) {
     if (column >= static_cast<int>(m_columns.size())) m_columns.resize(static_cast<std::size_t>(column) + 1);
     ColumnStats& stats = m_columns[static_cast<std::size_t>(column)];
     if (!stats.interning) return -1;
-    ++stats.lookups;
+    // A text like the column's last one (the rows of one flow, or a time
+    // shared by the datagrams of one millisecond) says nothing of whether the
+    // table pays: only lookups in the table are judged.
     if (stats.last >= 0 && *m_recurring[static_cast<std::size_t>(stats.last)] == text) return stats.last;
+    ++stats.lookups;
     try {
         auto found = m_recurringIndex.find(text);
         if (found != m_recurringIndex.end()) return stats.last = found->second;

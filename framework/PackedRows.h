@@ -14,8 +14,9 @@
 //
 // A text is looked up in the table of recurring texts (an address, a port, a
 // protocol name) while its column keeps finding what it looks for; a column
-// whose texts are nearly all new (a capture time at low rates) stops being
-// looked up. The next cell of the last row written goes at the end of its run
+// whose texts are nearly all new (a capture time, even where the datagrams of
+// one millisecond share it) stops being looked up. A text like the column's
+// last one is found without a lookup and is not judged. The next cell of the last row written goes at the end of its run
 // (a new row is filled one cell after another). Rewriting a row that is not
 // the last one written puts the new run at the end and leaves the old one
 // unused until the next Clear.
