@@ -79,16 +79,16 @@ children() { pgrep -P "$1" || true; }
 send() {  # rate count port
     python3 - "$@" <<'PY'
 import socket, sys, time
-rate, count, port, payload = (int(a) for a in sys.argv[1:5])
+rate, count, port, payload, flows = (int(a) for a in sys.argv[1:6])
 sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); sink.bind(("127.0.0.1", port))
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+senders = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(flows)]
 data, to = b"x" * payload, ("127.0.0.1", port)
 start = time.monotonic(); deadline = start + 120
 for i in range(count):
     if rate and i % 50 == 0:
         wait = start + i / rate - time.monotonic()
         if wait > 0: time.sleep(wait)
-    s.sendto(data, to)
+    senders[i % flows].sendto(data, to)
     if i % 10000 == 0 and time.monotonic() > deadline: break
 print("%.3f" % (time.monotonic() - start))
 PY
@@ -113,7 +113,7 @@ for rate in $RATES; do
         fi
         PERF=$!
     fi
-    sent=$(send "$rate" "$count" "$port" "$PAYLOAD")
+    sent=$(send "$rate" "$count" "$port" "$PAYLOAD" "${QV_FLOWS:-1}")
     [ -z "$PERF" ] || { kill -INT $PERF; wait $PERF 2>/dev/null || true; }
     sleep ${QV_SETTLE:-2}  # rows and Wireshark's display catch up
     threads $QV | sort > "$WORK/after"
