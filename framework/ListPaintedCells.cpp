@@ -54,10 +54,14 @@ void ListPaintedCells::Forget(int slot, int column) {
 }
 
 bool ListPaintedCells::Shows(int slot, int column, const QString& text, int state) const {
+    return Knows(slot, column, state) && m_cells[static_cast<std::size_t>(Index(slot, column))].text == text;
+}
+
+bool ListPaintedCells::Knows(int slot, int column, int state) const {
     const std::ptrdiff_t index = Index(slot, column);
     if (index < 0) return false;
     const Cell& cell = m_cells[static_cast<std::size_t>(index)];
-    return cell.known && cell.state == state && cell.text == text;
+    return cell.known && cell.state == state;
 }
 
 }  // namespace win

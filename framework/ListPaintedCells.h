@@ -31,6 +31,8 @@ public:
     void Forget(int slot, int column);
     /// True when the cell is known to show text in state.
     bool Shows(int slot, int column, const QString& text, int state) const;
+    /// True when the cell is known to show some text in state.
+    bool Knows(int slot, int column, int state) const;
 
 private:
     struct Cell {

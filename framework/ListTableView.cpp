@@ -11,6 +11,7 @@
 #include <QStyleOptionViewItem>
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "framework/ListCellDelegate.h"
 #include "framework/ListScrollBar.h"
@@ -300,6 +301,21 @@ bool ListTableView::RepaintChangedCells(int dy) {
     const int cellsComingIn = std::min(std::abs(dy), slotCount) * shown;
     const int count = RowCount();
     const int top = verticalScrollBar()->value();
+    // The state of each slot's cells but the current one, found once per row.
+    std::vector<int> rowStates(static_cast<std::size_t>(slotCount), ListPaintedCells::kNoRow);
+    for (int slot = 0; slot < slotCount && top + slot < count; ++slot)
+        rowStates[static_cast<std::size_t>(slot)] = CellState(context, top + slot, -1).toInt();
+    const auto shows = [&](int slot, int column) {
+        const int row = top + slot;
+        if (row >= count) return m_painted.Shows(slot, column, QString(), ListPaintedCells::kNoRow);
+        int state = rowStates[static_cast<std::size_t>(slot)];
+        if (context.focus && row == context.current.row() && column == context.current.column())
+            state = CellState(context, row, column).toInt();
+        // A cell whose look changed is painted again whatever its text.
+        return m_painted.Knows(slot, column, state) &&
+               m_painted.Shows(slot, column, model()->index(row, column, rootIndex()).data(Qt::DisplayRole).toString(),
+                               state);
+    };
     // Column by column, so that the changed cells of a column, one above the
     // other, make one rectangle.
     QRegion region;
@@ -308,18 +324,8 @@ bool ListTableView::RepaintChangedCells(int dy) {
         if (m_header->isSectionHidden(column)) continue;
         int runStart = -1;
         for (int slot = 0; slot <= slotCount; ++slot) {
-            bool same = true;
-            if (slot < slotCount) {
-                const int row = top + slot;
-                QString text;
-                int state = ListPaintedCells::kNoRow;
-                if (row < count) {
-                    text = model()->index(row, column, rootIndex()).data(Qt::DisplayRole).toString();
-                    state = CellState(context, row, column).toInt();
-                }
-                same = m_painted.Shows(slot, column, text, state);
-                if (!same && ++changed > cellsComingIn) return false;
-            }
+            const bool same = slot == slotCount || shows(slot, column);
+            if (!same && ++changed > cellsComingIn) return false;
             if (!same && runStart < 0) runStart = slot;
             if (same && runStart >= 0) {
                 region += QRect(m_header->sectionViewportPosition(column), runStart * m_rowHeight,
