@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -61,23 +62,39 @@ bool ReadNumber(const std::string& path, DWORDLONG& value) {
     return true;
 }
 
-// A "name value" line of a stat file such as memory.stat or /proc/meminfo (a
-// trailing colon on the name and a unit after the value are ignored).
-bool ReadStat(const std::string& path, const std::string& name, DWORDLONG& value) {
+// A field of a stat file such as memory.stat or /proc/meminfo: a "name value"
+// line (a trailing colon on the name and a unit after the value are ignored).
+struct StatField {
+    const char* name;
+    DWORDLONG* value;
+    bool found = false;
+};
+
+// Reads the fields in one pass over the file (the kernel builds
+// /proc/meminfo whole at each read). True when every one was found.
+bool ReadStats(const std::string& path, std::span<StatField> fields) {
     std::ifstream in(path);
     std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
+    std::size_t left = fields.size();
+    while (left > 0 && std::getline(in, line)) {
+        std::istringstream words(line);
         std::string key;
         DWORDLONG number = 0;
-        if (!(fields >> key >> number)) continue;
+        if (!(words >> key >> number)) continue;
         if (!key.empty() && key.back() == ':') key.pop_back();
-        if (key == name) {
-            value = number;
-            return true;
+        for (StatField& field : fields) {
+            if (field.found || key != field.name) continue;
+            *field.value = number;
+            field.found = true;
+            --left;
         }
     }
-    return false;
+    return left == 0;
+}
+
+bool ReadStat(const std::string& path, const char* name, DWORDLONG& value) {
+    StatField field{name, &value};
+    return ReadStats(path, std::span<StatField>(&field, 1));
 }
 
 struct GroupLimit {
@@ -196,10 +213,13 @@ BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
     DWORDLONG available = 0;
     DWORDLONG swapTotal = 0;
     DWORDLONG swapFree = 0;
-    ReadStat("/proc/meminfo", "MemTotal", total);
-    if (!ReadStat("/proc/meminfo", "MemAvailable", available)) ReadStat("/proc/meminfo", "MemFree", available);
-    ReadStat("/proc/meminfo", "SwapTotal", swapTotal);
-    ReadStat("/proc/meminfo", "SwapFree", swapFree);
+    DWORDLONG free = 0;
+    StatField fields[] = {
+        {"MemTotal", &total}, {"MemAvailable", &available}, {"MemFree", &free}, {"SwapTotal", &swapTotal},
+        {"SwapFree", &swapFree},
+    };
+    ReadStats("/proc/meminfo", fields);
+    if (!fields[1].found) available = free;  // kernels before 3.14
     total *= 1024;
     available *= 1024;
     swapTotal *= 1024;

@@ -2,6 +2,7 @@
 // freed, injected allocation failures, and a memory status that follows a
 // control group's limit and the address-space limit (in child processes).
 #include <sys/resource.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -105,6 +106,12 @@ TEST(MemoryTest, StatusIsConsistent) {
     EXPECT_GE(status.ullTotalPageFile, status.ullTotalPhys);
     EXPECT_GT(status.ullAvailVirtual, 0u);
     EXPECT_LT(status.ullAvailVirtual, status.ullTotalVirtual) << "the test itself maps memory";
+    // The kernel's own figures: the total is the machine's (or a group's
+    // lower limit), and the page file adds exactly the swap space.
+    struct sysinfo info {};
+    ASSERT_EQ(sysinfo(&info), 0);
+    EXPECT_LE(status.ullTotalPhys, DWORDLONG{info.totalram} * info.mem_unit);
+    EXPECT_EQ(status.ullTotalPageFile - status.ullTotalPhys, DWORDLONG{info.totalswap} * info.mem_unit);
 }
 
 TEST(MemoryTest, StatusFollowsTheControlGroupLimit) {
