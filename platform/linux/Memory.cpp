@@ -114,9 +114,10 @@ GroupLimit ReadGroupLimit() {
         DWORDLONG limit = kUnlimited;
         DWORDLONG usage = 0;
         DWORDLONG inactive = 0;
-        if (!ReadStat(dir + "/memory.stat", "hierarchical_memory_limit", limit)) ReadNumber(dir + "/memory.limit_in_bytes", limit);
+        StatField fields[] = {{"hierarchical_memory_limit", &limit}, {"total_inactive_file", &inactive}};
+        ReadStats(dir + "/memory.stat", fields);
+        if (!fields[0].found) ReadNumber(dir + "/memory.limit_in_bytes", limit);
         if (limit < kUnlimited && ReadNumber(dir + "/memory.usage_in_bytes", usage)) {
-            ReadStat(dir + "/memory.stat", "total_inactive_file", inactive);
             result.limit = limit;
             result.used = usage - std::min(usage, inactive);
         }
