@@ -30,7 +30,7 @@ void ListPaintedCells::Shift(int rows) {
     }
     const auto offset = static_cast<std::ptrdiff_t>(std::abs(rows)) * m_columns;
     if (rows > 0) {
-        // Down: the last slotCount drop out, the first ones come in.
+        // Down: the last slots drop out, the first ones come in.
         std::move_backward(m_cells.begin(), m_cells.end() - offset, m_cells.end());
         std::for_each(m_cells.begin(), m_cells.begin() + offset, [](Cell& cell) { cell.known = false; });
     } else {

@@ -362,6 +362,13 @@ void ListTableView::paintEvent(QPaintEvent* event) {
     }
 }
 
+void ListTableView::NotePainted(const QRect& area, const QRect& cell, int slot, int column, const QString& text,
+                                int state) {
+    // Known only when painted whole (as far as it is in view).
+    if (area.contains(cell & viewport()->rect())) m_painted.Record(slot, column, text, state);
+    else m_painted.Forget(slot, column);
+}
+
 void ListTableView::PaintArea(QPainter& painter, const QRect& area, QStyleOptionViewItem& option,
                               const CellContext& context, const QBrush& background, bool cellsOpaque) {
     const int count = RowCount();
@@ -372,7 +379,6 @@ void ListTableView::PaintArea(QPainter& painter, const QRect& area, QStyleOption
     int lastVisual = m_header->visualIndexAt(area.right());
     if (firstVisual < 0) firstVisual = 0;
     if (lastVisual < 0) lastVisual = m_header->count() - 1;
-    const QRect view = viewport()->rect();
     const int bandLeft = std::max(area.left(), cellsOpaque ? m_header->length() - horizontalOffset() : area.left());
     const QRect band(bandLeft, 0, area.right() + 1 - bandLeft, m_rowHeight);  // a row band, at y 0
     for (int row = firstRow; row <= lastRow; ++row) {
@@ -386,9 +392,7 @@ void ListTableView::PaintArea(QPainter& painter, const QRect& area, QStyleOption
             option.state = CellState(context, row, column);
             option.text = index.data(Qt::DisplayRole).toString();
             itemDelegateForIndex(index)->paint(&painter, option, index);
-            // Known only when painted whole (as far as it is in view).
-            if (area.contains(option.rect & view)) m_painted.Record(row - top, column, option.text, option.state.toInt());
-            else m_painted.Forget(row - top, column);
+            NotePainted(area, option.rect, row - top, column, option.text, option.state.toInt());
         }
     }
     const int below = std::max(lastRow + 1, firstRow) * m_rowHeight - verticalOffset();
@@ -401,8 +405,7 @@ void ListTableView::PaintArea(QPainter& painter, const QRect& area, QStyleOption
                 const int column = m_header->logicalIndex(visual);
                 if (column < 0 || m_header->isSectionHidden(column)) continue;
                 const QRect cell(m_header->sectionViewportPosition(column), y, m_header->sectionSize(column), m_rowHeight);
-                if (area.contains(cell & view)) m_painted.Record(slot, column, QString(), ListPaintedCells::kNoRow);
-                else m_painted.Forget(slot, column);
+                NotePainted(area, cell, slot, column, QString(), ListPaintedCells::kNoRow);
             }
         }
     }

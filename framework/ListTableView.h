@@ -83,6 +83,8 @@ private:
     /// After a scroll by dy rows: repaints only the cells whose content
     /// changed, when they are fewer than the rows coming into view would be.
     bool RepaintChangedCells(int dy);
+    /// Records what a cell of area was painted with, or forgets it when it was painted in part.
+    void NotePainted(const QRect& area, const QRect& cell, int slot, int column, const QString& text, int state);
     void PaintArea(QPainter& painter, const QRect& area, QStyleOptionViewItem& option, const CellContext& context,
                    const QBrush& background, bool cellsOpaque);
     void UpdateRowHeight();
