@@ -1,17 +1,20 @@
-// Memory services: aligned, zeroed regions that go back to the system when
+// Memory services: aligned, zeroed regions backed at once that go back to the system when
 // freed, injected allocation failures, and a memory status that follows a
 // control group's limit and the address-space limit (in child processes).
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/TestHooks.h"
 #include "platform/WinKernel.h"
@@ -51,6 +54,12 @@ TEST(MemoryTest, RegionsAreAlignedZeroedWritableAndReturned) {
         auto* region = static_cast<unsigned char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         ASSERT_NE(region, nullptr) << size;
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(region) % kAllocationGranularity, 0u) << size;
+        // Committed means backed: every page is there before it is touched.
+        const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> resident((size + page - 1) / page);
+        ASSERT_EQ(mincore(region, size, resident.data()), 0);
+        EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return (r & 1) == 0; }), 0)
+            << size;
         for (SIZE_T i = 0; i < size; i += 997) ASSERT_EQ(region[i], 0) << size << " at " << i;
         std::memset(region, 0x5A, size);
         EXPECT_EQ(region[size - 1], 0x5A);
