@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "platform/WinKernel.h"
 #include "platform/linux/Internal.h"
+#include "platform/linux/KernelObjects.h"
 
 namespace win::detail {
 
@@ -232,7 +234,6 @@ void CaptureSocket::CheckSocketErrorLocked() {
 int CaptureSocket::EventSelect(HANDLE event, long networkEvents) {
     if (networkEvents != 0 && event == nullptr) return WSAEINVAL;
     std::lock_guard control(m_controlMutex);
-    StopWatcher();
     {
         std::lock_guard lock(m_mutex);
         if (m_closed) return WSAENOTSOCK;
@@ -244,21 +245,24 @@ int CaptureSocket::EventSelect(HANDLE event, long networkEvents) {
         m_pending = 0;
         m_closeError = 0;
         m_readRecorded = false;
-        if (networkEvents == 0) return 0;
         if (m_failed && (networkEvents & FD_CLOSE) != 0) {
             m_closeError = m_failError;
             PostLocked(FD_CLOSE);
         }
-        m_stopWatcher = false;
     }
-    try {
-        m_watcher = std::thread(&CaptureSocket::Watch, this);
-    } catch (const std::system_error&) {
-        std::lock_guard lock(m_mutex);
-        m_event = nullptr;
-        m_selected = 0;
-        return WSAENOBUFS;
+    if (!m_watcherStarted && networkEvents != 0) {
+        try {
+            std::thread([self = shared_from_this()] { self->Watch(); }).detach();
+            m_watcherStarted = true;
+        } catch (const std::system_error&) {
+            std::lock_guard lock(m_mutex);
+            m_event = nullptr;
+            m_selected = 0;
+            return WSAENOBUFS;
+        }
     }
+    // The watcher arms the socket again for the new selection.
+    Wake(m_wakeFd);
     return 0;
 }
 
@@ -276,15 +280,6 @@ int CaptureSocket::EnumNetworkEvents(HANDLE event, WSANETWORKEVENTS* events) {
     return 0;
 }
 
-void CaptureSocket::StopWatcher() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopWatcher = true;
-    }
-    Wake(m_wakeFd);
-    if (m_watcher.joinable()) m_watcher.join();
-}
-
 void CaptureSocket::Close() {
     std::lock_guard control(m_controlMutex);
     {
@@ -295,31 +290,30 @@ void CaptureSocket::Close() {
         ReadKernelCountersLocked();
     }
     Wake(m_closeFd);
-    StopWatcher();
+    Wake(m_wakeFd);
 }
 
 void CaptureSocket::Watch() {
     for (;;) {
-        HANDLE signal = nullptr;
         {
-            std::lock_guard lock(m_mutex);
-            if (m_stopWatcher) return;
+            std::unique_lock lock(m_mutex);
+            if (m_closed) return;
             if (!m_failed) {
                 const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded;
-                if (wantRead && HasDataLocked()) {
-                    m_readRecorded = true;
-                    if (RecordLocked(FD_READ)) signal = m_event;
-                }
+                const bool arrived = wantRead && HasDataLocked();
                 // Errors (the interface going away) wake it even with no data asked.
-                ArmLocked(wantRead && !m_readRecorded);
+                ArmLocked(wantRead && !arrived);
+                if (arrived) {
+                    m_readRecorded = true;
+                    if (RecordLocked(FD_READ)) {
+                        // The run ends when the reader has emptied the socket;
+                        // then look again before sleeping.
+                        SetEventAndRunHere(m_event, lock);
+                        continue;
+                    }
+                }
             }
         }
-        // Set after the lock is let go, so the woken reader does not wait for
-        // it. A reader that takes the record first finds the event set once
-        // more with nothing recorded, which it reads as no events. The event
-        // stays valid: EventSelect and Close stop this thread before they
-        // change or drop it.
-        if (signal != nullptr) SetEvent(signal);
         epoll_event events[2];
         const int count = epoll_wait(m_epollFd, events, 2, -1);
         if (count < 0) {

@@ -5,22 +5,26 @@
 //
 // Locking: m_mutex guards every field below it, the ring included; recv,
 // WSAEnumNetworkEvents and the watcher take it for their whole step. Events
-// are recorded and the selected event is reset under it; recv also sets the
-// event under it, while the watcher sets it just after letting go, which can
-// only add a set with nothing recorded, never lose one. m_controlMutex
-// serialises starting and stopping the watcher.
+// are recorded, and the selected event is set and reset, under it, so once
+// WSAEventSelect or Close has returned nothing sets the event they replaced.
+// m_controlMutex serialises WSAEventSelect and Close.
 //
-// The watcher thread exists from WSAEventSelect with a non-zero mask until the
-// next WSAEventSelect or Close. It waits in epoll for its wake-up eventfd and
+// The watcher thread is started by the first WSAEventSelect with a non-zero
+// mask and lasts until Close. It waits in epoll for its wake-up eventfd and
 // for the socket, which is armed one-shot (under m_mutex) for data while
-// FD_READ is wanted and not yet recorded, and otherwise for errors only. Close
-// sets m_closed under m_mutex, wakes the watcher and joins it; after Close
-// returns nothing touches the selected event again.
+// FD_READ is wanted and not yet recorded, and otherwise for errors only. When
+// it records FD_READ it sets the event and runs the registered wait's callback
+// itself (SetEventAndRunHere): the kernel has already woken this thread, and
+// a hand-off to a pool thread would cost a second wake-up per batch. The
+// watcher owns a reference to the socket and is detached: Close may come from
+// inside that callback, or from a thread holding a lock the callback waits
+// for, so Close only marks the socket closed and wakes the watcher, which
+// ends once its run is over; the socket lives until it has.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "platform/TestHooks.h"
 #include "platform/WinSock.h"
@@ -29,7 +33,7 @@
 
 namespace win::detail {
 
-class CaptureSocket {
+class CaptureSocket : public std::enable_shared_from_this<CaptureSocket> {
 public:
     /// Takes ownership of fd, an unbound AF_PACKET/SOCK_DGRAM socket with protocol 0.
     explicit CaptureSocket(int fd);
@@ -46,8 +50,9 @@ public:
     int Receive(char* buffer, int length, int* count);
     int EventSelect(HANDLE event, long networkEvents);
     int EnumNetworkEvents(HANDLE event, WSANETWORKEVENTS* events);
-    /// Stops delivery and the watcher; idempotent. The descriptor is closed
-    /// when the last reference (a call still in progress) lets go.
+    /// Stops delivery and tells the watcher to end; idempotent. The descriptor
+    /// is closed when the last reference (a call still in progress, or the
+    /// watcher) lets go.
     void Close();
 
     win::testing::CaptureStatistics Statistics();
@@ -66,7 +71,6 @@ private:
     void MarkFailedLocked(int wsaError);
     void CheckSocketErrorLocked();
     void ReadKernelCountersLocked();
-    void StopWatcher();
     void Watch();
     void Wake(int eventFd);
 
@@ -75,7 +79,7 @@ private:
     const int m_closeFd;  // readable once closed; wakes a blocked recv
     int m_epollFd;        // the watcher's wait: m_wakeFd and m_fd (one-shot)
     std::mutex m_controlMutex;
-    std::thread m_watcher;
+    bool m_watcherStarted = false;  // guarded by m_controlMutex
 
     std::mutex m_mutex;
     InterfaceInfo m_interface;     // index 0 while unbound
@@ -92,7 +96,6 @@ private:
     long m_pending = 0;            // recorded, not yet reported
     int m_closeError = 0;          // iErrorCode[FD_CLOSE_BIT]
     bool m_readRecorded = false;   // FD_READ recorded and no recv since: wait for recv
-    bool m_stopWatcher = false;
     win::testing::CaptureStatistics m_counters;
 };
 

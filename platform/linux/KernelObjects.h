@@ -144,4 +144,10 @@ public:
     HANDLE m_completion = nullptr;  // event set when the last run ends after a non-blocking unregister
 };
 
+/// Sets event with held locked, then lets go of held. A registered wait that
+/// takes the signal and is not running is run on the calling thread, after
+/// held is let go, instead of on a pool thread. For a thread that owns no lock
+/// a callback may wait for, and whose own work may wait for the run.
+void SetEventAndRunHere(HANDLE event, std::unique_lock<std::mutex>& held);
+
 }  // namespace win::detail

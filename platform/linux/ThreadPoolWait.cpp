@@ -14,6 +14,12 @@
 // the receive) only asks for the next run on the same thread: watching for
 // a slow run costs an idle thread two wake-ups, per batch of datagrams.
 //
+// A thread that sets an event for something it watched (the capture socket's
+// watcher, woken by the kernel) may run the callback itself, with
+// SetEventAndRunHere: the hand-off to a pool thread would cost a second
+// wake-up per batch. Its run counts as any other, for overlaps and for
+// UnregisterWaitEx.
+//
 // The pool has at most kMaxThreads threads, started on demand and kept for
 // the life of the process; each registration is queued at most once, so an
 // object that stays signalled never piles up runs. The pool's state is never
@@ -56,6 +62,9 @@ Pool& ThePool() {
 }
 
 thread_local Registration* t_running = nullptr;
+// Set by SetEventAndRunHere around its set: where a registration takes the
+// signal, it is kept here (with a reference) instead of waking a pool thread.
+thread_local Registration** t_takeHere = nullptr;
 
 void WorkerMain();
 
@@ -182,10 +191,16 @@ bool Registration::OnSignalled(int* wakeThreads) {
                 }
             }
         } else {
+            const bool takeHere = t_takeHere != nullptr && *t_takeHere == nullptr;
+            if (takeHere) {
+                AddRef();
+                *t_takeHere = this;
+            }
             if (m_queued) return true;
             m_queued = true;
             AddRef();
             pool.ready.push_back(this);
+            if (takeHere) return true;
             if (pool.idle > 0) ++*wakeThreads;
             else EnsureThread(pool);
         }
@@ -197,6 +212,25 @@ void Registration::WakePoolThreads(int count) {
     // The pool is never destroyed, so this may come after every lock is let go.
     Pool& pool = ThePool();
     for (int i = 0; i < count; ++i) pool.work.notify_one();
+}
+
+void SetEventAndRunHere(HANDLE event, std::unique_lock<std::mutex>& held) {
+    Registration* taken = nullptr;
+    t_takeHere = &taken;
+    SetEvent(event);
+    t_takeHere = nullptr;
+    held.unlock();
+    if (taken == nullptr) return;
+    Pool& pool = ThePool();
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    // A pool thread that came free meanwhile may have taken it from the queue.
+    if (taken->m_queued) {
+        std::erase(pool.ready, taken);
+        taken->m_queued = false;
+        RunLoop(pool, taken, lock);  // releases the queue's reference
+    }
+    lock.unlock();
+    taken->Release();
 }
 
 }  // namespace detail

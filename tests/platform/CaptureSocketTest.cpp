@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -363,6 +364,64 @@ TEST_F(CaptureSocketTest, CloseWakesABlockedRecv) {
         EXPECT_EQ(result, SOCKET_ERROR);
         EXPECT_EQ(error, WSAEINTR);
     }));
+}
+
+// A registered wait's run on the socket's event, as the engine has it: the run
+// takes the lock under which its owner closes the socket, and may close the
+// socket itself. Neither close may wait for the run.
+struct LockedRun {
+    std::mutex lock;
+    SOCKET socket = INVALID_SOCKET;
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool closeInRun = false;
+    int closed = -1;
+    ~LockedRun() {
+        CloseHandle(entered);
+        CloseHandle(done);
+    }
+    static void Run(PVOID context, BOOL) {
+        auto* run = static_cast<LockedRun*>(context);
+        SetEvent(run->entered);
+        std::lock_guard<std::mutex> held(run->lock);
+        WSANETWORKEVENTS events{};
+        if (WSAEnumNetworkEvents(run->socket, nullptr, &events) != 0) return;  // closed meanwhile
+        if (run->closeInRun && run->closed < 0) {
+            run->closed = closesocket(run->socket);
+            SetEvent(run->done);
+        }
+    }
+};
+
+TEST_F(CaptureSocketTest, ClosingNeverWaitsForARunOfTheRegisteredWait) {
+    EXPECT_CHILD_PASSED(NetNamespace::RunIsolated([] {
+        LoopbackSender sender;
+        for (bool closeInRun : {false, true}) {
+            SCOPED_TRACE(closeInRun ? "closed by the run" : "closed by the owner under the run's lock");
+            Capture capture("127.0.0.1");
+            ASSERT_TRUE(capture.Ok());
+            LockedRun run;
+            run.socket = capture.Socket();
+            run.closeInRun = closeInRun;
+            HANDLE wait = nullptr;
+            ASSERT_TRUE(RegisterWaitForSingleObject(&wait, capture.Event(), LockedRun::Run, &run, INFINITE,
+                                                    WT_EXECUTEDEFAULT));
+            std::unique_lock<std::mutex> owner(run.lock, std::defer_lock);
+            if (!closeInRun) owner.lock();
+            sender.SendUdp(1, 20);
+            ASSERT_EQ(WaitForSingleObject(run.entered, 3000), WAIT_OBJECT_0);
+            if (closeInRun) {
+                ASSERT_EQ(WaitForSingleObject(run.done, 3000), WAIT_OBJECT_0) << "the run's close returned";
+                EXPECT_EQ(run.closed, 0);
+            } else {
+                const auto start = std::chrono::steady_clock::now();
+                EXPECT_EQ(closesocket(capture.Socket()), 0);
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+                owner.unlock();
+            }
+            EXPECT_TRUE(UnregisterWaitEx(wait, INVALID_HANDLE_VALUE));
+        }
+    }, 15));  // a close that waits for the run never returns
 }
 
 TEST_F(CaptureSocketTest, FullRingCountsDrops) {
