@@ -134,6 +134,9 @@ void CCorvelView::ConsumePackets() {
 void CCorvelView::AddPacketRow(Packet* packet) {
     int row = -1;
     try {
+        // The row comes with all its cells: a publish between the insertion
+        // and the last cell would show it part empty for a frame.
+        CListCtrl::RowLock whole(GetListCtrl());
         row = InsertPacketRow(packet);
     } catch (const std::bad_alloc&) {
         // Out of memory before the row took the record: drop this datagram.

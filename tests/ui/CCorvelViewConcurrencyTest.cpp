@@ -1,13 +1,15 @@
 // The list view with its consumer and other threads: rows from a real
 // loopback capture in arrival order, Clear during a capture, Clear racing the
-// appends, and shutdown with queued records and with a capture running, which
-// must end within a second and never append to a destroyed view.
+// appends, rows published only whole, and shutdown with queued records and
+// with a capture running, which must end within a second and never append to
+// a destroyed view.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <iostream>
 #include <thread>
 
+#include "framework/ListModel.h"
 #include "platform/WinSock.h"
 #include "tests/support/LoopbackSender.h"
 #include "tests/support/Privileges.h"
@@ -145,6 +147,37 @@ TEST(CCorvelViewConcurrencyTest, ClearRacingTheAppendsFreesEveryRecordOnce) {
     EXPECT_EQ(g_deleted + n, kRecords) << "after " << clears << " clears";
     h.DestroyView();
     EXPECT_EQ(g_deleted, kRecords);
+}
+
+TEST(CCorvelViewConcurrencyTest, EveryPublishedRowHasAllItsCells) {
+    Harness h(false);
+    constexpr int kRecords = 3000;
+    std::atomic<bool> done{false};
+    std::thread appender([&] {
+        for (int i = 0; i < kRecords; ++i)
+            h.view->AddPacketRow(Udp(kA, static_cast<std::uint16_t>(i + 1), kB, 53));
+        done = true;
+    });
+    win::ListModel* model = h.List().GetModel();
+    const int columns = model->columnCount();
+    int publishes = 0;
+    int partRows = 0;
+    while (!done) {
+        // Holding the rows still, the model's newest row is as it was published.
+        win::CListCtrl::RowLock still(h.List());
+        model->Publish();
+        ++publishes;
+        const int last = model->rowCount() - 1;
+        if (last < 0) continue;
+        for (int c = 0; c < columns; ++c) {
+            if (model->data(model->index(last, c)).toString().isEmpty()) {
+                ++partRows;
+                break;
+            }
+        }
+    }
+    appender.join();
+    EXPECT_EQ(partRows, 0) << "rows published with empty cells, in " << publishes << " publishes";
 }
 
 TEST(CCorvelViewConcurrencyTest, ShutdownWithQueuedRecordsFreesThemAndEndsAtOnce) {
