@@ -5,6 +5,7 @@
 // a destroyed view.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -153,8 +154,9 @@ TEST(CCorvelViewConcurrencyTest, EveryPublishedRowHasAllItsCells) {
     Harness h(false);
     constexpr int kRecords = 20000;
     std::atomic<bool> done{false};
+    std::atomic<bool> stop{false};
     std::thread appender([&] {
-        for (int i = 0; i < kRecords; ++i)
+        for (int i = 0; i < kRecords && !stop; ++i)
             h.view->AddPacketRow(Udp(kA, static_cast<std::uint16_t>(i + 1), kB, 53));
         done = true;
     });
@@ -162,7 +164,9 @@ TEST(CCorvelViewConcurrencyTest, EveryPublishedRowHasAllItsCells) {
     const int columns = model->columnCount() - 1;  // the last, TCP's flags, is empty for UDP
     int publishes = 0;
     int partRows = 0;
-    while (!done) {
+    // Bounded in time too, for the sanitizer builds.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!done && std::chrono::steady_clock::now() < end) {
         // Holding the rows still, the model's newest row is as it was published.
         win::CListCtrl::RowLock still(h.List());
         model->Publish();
@@ -173,6 +177,7 @@ TEST(CCorvelViewConcurrencyTest, EveryPublishedRowHasAllItsCells) {
         for (int c = 0; c < columns; ++c) part = part || model->data(model->index(last, c)).toString().isEmpty();
         if (part) ++partRows;
     }
+    stop = true;
     appender.join();
     EXPECT_EQ(partRows, 0) << "rows published part empty, in " << publishes << " publishes";
 }
