@@ -146,8 +146,9 @@ public:
 
 /// Sets event with held locked, then lets go of held. A registered wait that
 /// takes the signal and is not running is run on the calling thread, after
-/// held is let go, instead of on a pool thread. For a thread that owns no lock
-/// a callback may wait for, and whose own work may wait for the run.
+/// held is let go, instead of on a pool thread. Only for a thread that holds
+/// no other lock a callback might wait for, and whose own work can wait until
+/// the run ends.
 void SetEventAndRunHere(HANDLE event, std::unique_lock<std::mutex>& held);
 
 }  // namespace win::detail
