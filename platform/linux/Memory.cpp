@@ -2,8 +2,9 @@
 //
 // Regions are anonymous private mappings, so a freed region returns to the
 // system at once whatever the C library's heap does; each is aligned on 64 KiB
-// by mapping a little more and unmapping the overhang, and backed at once. The region sizes are kept
-// in a table because VirtualFree is given the address alone.
+// by mapping a little more and unmapping the overhang, and backed at once. The
+// region sizes are kept in a table because VirtualFree is given the address
+// alone.
 //
 // The memory status reads /proc/meminfo and, where the process's control group
 // sets a memory limit (cgroup v1 memory.limit_in_bytes through memory.stat's
@@ -17,8 +18,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -177,8 +178,8 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
     // Committed pages are backed now, in one call, as a commit is: faulting
     // them in one at a time on first write costs several times more, and
-    // the memory is written at once by every caller. A kernel without the
-    // call leaves them to be faulted in; one out of memory fails the commit.
+    // every caller fills its regions soon after. A kernel without the call
+    // leaves them to be faulted in; one out of memory fails the commit.
     if (madvise(reinterpret_cast<void*>(aligned), size, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
         munmap(reinterpret_cast<void*>(aligned), size);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
