@@ -27,17 +27,23 @@ ListCellDelegate::Entry& ListCellDelegate::Prepared(Key key, const QStyleOptionV
     if (m_cache.size() >= kCacheTexts) m_cache.clear();
     const QSize area(key.cell.width() - 2 * key.margin, key.cell.height());
     Entry entry;
-    entry.text.setTextFormat(Qt::PlainText);
-    entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
-    // Laid out whole first: most texts fit, and measuring them for eliding
-    // would lay them out once more.
-    entry.text.setText(key.text);
-    entry.text.prepare(QTransform(), option.font);
-    if (entry.text.size().width() > area.width()) {
-        entry.text.setText(option.fontMetrics.elidedText(key.text, option.textElideMode, area.width()));
+    QSizeF size;
+    // Times, addresses and numbers that fit are placed from the glyph table.
+    if (!m_glyphs.Place(key.text, option.font, entry.glyphs, size) || size.width() > area.width()) {
+        entry.glyphs = QGlyphRun();
+        entry.text.setTextFormat(Qt::PlainText);
+        entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
+        // Laid out whole first: most texts fit, and measuring them for eliding
+        // would lay them out once more.
+        entry.text.setText(key.text);
         entry.text.prepare(QTransform(), option.font);
+        if (entry.text.size().width() > area.width()) {
+            entry.text.setText(option.fontMetrics.elidedText(key.text, option.textElideMode, area.width()));
+            entry.text.prepare(QTransform(), option.font);
+        }
+        size = entry.text.size();
     }
-    const QSizeF size = entry.text.size();
+    entry.size = size;
     qreal x = key.margin;
     if (key.align & Qt::AlignRight) x += area.width() - size.width();
     else if (key.align & Qt::AlignHCenter) x += (area.width() - size.width()) / 2;
@@ -55,7 +61,7 @@ void ListCellDelegate::DrawImage(Entry& entry, const Key& key, const QFont& font
     } else {
         // The text alone, with room for glyphs reaching past its box.
         const int pad = std::max(2, QFontMetrics(font).height() / 2);
-        const QSizeF size = entry.text.size();
+        const QSizeF size = entry.size;
         entry.imageAt = QPoint(static_cast<int>(std::floor(entry.at.x())) - pad,
                                static_cast<int>(std::floor(entry.at.y())) - pad);
         image = QImage(static_cast<int>(std::ceil(size.width())) + 2 * pad + 1,
@@ -67,9 +73,14 @@ void ListCellDelegate::DrawImage(Entry& entry, const Key& key, const QFont& font
     QPainter onImage(&image);
     onImage.setFont(font);
     onImage.setPen(QColor::fromRgba(key.colour));
-    onImage.drawStaticText(entry.at - entry.imageAt, entry.text);
+    DrawText(onImage, entry.at - entry.imageAt, entry);
     onImage.end();
     entry.image = std::move(image);
+}
+
+void ListCellDelegate::DrawText(QPainter& painter, const QPointF& at, const Entry& entry) {
+    if (entry.glyphs.isEmpty()) painter.drawStaticText(at, entry.text);
+    else painter.drawGlyphRun(at, entry.glyphs);
 }
 
 void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -115,7 +126,7 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             painter->drawImage(option.rect.topLeft() + entry.imageAt, entry.image);
         } else {
             painter->setPen(colour);
-            painter->drawStaticText(option.rect.topLeft() + entry.at, entry.text);
+            DrawText(*painter, option.rect.topLeft() + entry.at, entry);
         }
     }
     if (option.state & QStyle::State_HasFocus) {

@@ -13,6 +13,9 @@
 // own), the delegate paints the whole cell, background included, and the view
 // fills only what no cell covers; otherwise it paints only the selection and
 // the text over what is there.
+//
+// Times, addresses and numbers are placed from a glyph table instead of being
+// laid out (ListGlyphTable), with the same result.
 #pragma once
 
 #include <QHash>
@@ -20,6 +23,8 @@
 #include <QPoint>
 #include <QStaticText>
 #include <QStyledItemDelegate>
+
+#include "framework/ListGlyphTable.h"
 
 namespace win {
 
@@ -47,20 +52,25 @@ private:
                           key.background);
     }
     struct Entry {
-        QStaticText text;
-        QPointF at;      // where the text starts, from the cell's top left
-        QImage image;    // the drawing, made on first use by a translating painter
-        QPoint imageAt;  // where the image goes, from the cell's top left
-        int uses = 0;    // cells painted with it so far
+        QGlyphRun glyphs;  // the text placed from the glyph table, when it could be
+        QStaticText text;  // otherwise the text laid out
+        QSizeF size;       // the text's box
+        QPointF at;        // where the text starts, from the cell's top left
+        QImage image;      // the drawing, made on first use by a translating painter
+        QPoint imageAt;    // where the image goes, from the cell's top left
+        int uses = 0;      // cells painted with it so far
     };
 
     /// The cache entry for a cell, made now if new.
     Entry& Prepared(Key key, const QStyleOptionViewItem& option) const;
     /// Draws the entry's image: the whole cell on its background, or the text alone.
     static void DrawImage(Entry& entry, const Key& key, const QFont& font);
+    /// Draws the entry's text with the top left of its box at the point.
+    static void DrawText(QPainter& painter, const QPointF& at, const Entry& entry);
 
     mutable QHash<Key, Entry> m_cache;
     mutable QFont m_cacheFont;  // the cache holds texts laid out in this font
+    mutable ListGlyphTable m_glyphs;
 };
 
 }  // namespace win
