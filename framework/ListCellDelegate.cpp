@@ -15,6 +15,18 @@ namespace {
 // shaping and drawing.
 constexpr int kCacheTexts = 1024;
 
+// The whole-number factor by which the painter scales onto whole device
+// pixels (1 on most screens, 2 on a high-DPI one), or 0 when its transform
+// does anything else: a cell's image is then drawn 1:1 onto device pixels.
+int ImageScale(const QPainter& painter) {
+    const QTransform device = painter.deviceTransform();
+    if (device.type() > QTransform::TxScale || device.m11() != device.m22()) return 0;
+    const qreal scale = device.m11();
+    if (scale < 1 || scale > 8 || scale != std::floor(scale)) return 0;
+    if (device.dx() != std::floor(device.dx()) || device.dy() != std::floor(device.dy())) return 0;
+    return static_cast<int>(scale);
+}
+
 }  // namespace
 
 ListCellDelegate::Entry& ListCellDelegate::Prepared(Key key, const QStyleOptionViewItem& option) const {
@@ -52,11 +64,14 @@ ListCellDelegate::Entry& ListCellDelegate::Prepared(Key key, const QStyleOptionV
 }
 
 void ListCellDelegate::DrawImage(Entry& entry, const Key& key, const QFont& font) {
+    // In device pixels, which the image's pixel ratio maps back to the cell's.
+    const int scale = std::max(1, key.scale);
     QImage image;
     if (key.background != 0) {
         // The whole cell: its background, then the text on it.
         entry.imageAt = QPoint(0, 0);
-        image = QImage(key.cell, QImage::Format_RGB32);
+        image = QImage(key.cell * scale, QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
         image.fill(QColor::fromRgba(key.background));
     } else {
         // The text alone, with room for glyphs reaching past its box.
@@ -64,8 +79,10 @@ void ListCellDelegate::DrawImage(Entry& entry, const Key& key, const QFont& font
         const QSizeF size = entry.size;
         entry.imageAt = QPoint(static_cast<int>(std::floor(entry.at.x())) - pad,
                                static_cast<int>(std::floor(entry.at.y())) - pad);
-        image = QImage(static_cast<int>(std::ceil(size.width())) + 2 * pad + 1,
-                       static_cast<int>(std::ceil(size.height())) + 2 * pad + 1, QImage::Format_ARGB32_Premultiplied);
+        const QSize box(static_cast<int>(std::ceil(size.width())) + 2 * pad + 1,
+                        static_cast<int>(std::ceil(size.height())) + 2 * pad + 1);
+        image = QImage(box * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
         image.fill(Qt::transparent);
     }
     // The text keeps its fractional position inside the image, so its glyphs
@@ -94,8 +111,8 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const QBrush background = selected ? option.palette.brush(group, QPalette::Highlight) : option.backgroundBrush;
     const bool whole = option.backgroundBrush.style() == Qt::SolidPattern && background.style() == Qt::SolidPattern &&
                        background.color().alpha() == 255;
-    const bool copies = painter->deviceTransform().type() <= QTransform::TxTranslate &&
-                        painter->compositionMode() == QPainter::CompositionMode_SourceOver;
+    const int scale = ImageScale(*painter);
+    const bool copies = scale > 0 && painter->compositionMode() == QPainter::CompositionMode_SourceOver;
 
     // The list view passes the text it read for the cell.
     const QString text = (option.features & QStyleOptionViewItem::HasDisplay) ? option.text
@@ -114,7 +131,8 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                       margin,
                       static_cast<int>(align & Qt::AlignHorizontal_Mask),
                       colour.rgba(),
-                      opaque ? background.color().rgba() : 0};
+                      opaque ? background.color().rgba() : 0,
+                      scale};
         Entry& entry = Prepared(key, option);
         // A text seen once is drawn directly: making its image costs more than
         // that, and many texts (times, sizes) are never seen again.

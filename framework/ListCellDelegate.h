@@ -4,8 +4,9 @@
 // the style's general item painting (a text layout per cell) costs several
 // times what this does. Texts already shown in this font, cell size,
 // alignment and colours come from a cache: each entry keeps the laid-out text
-// and, once the text is painted a second time by a painter that only
-// translates, the cell already drawn onto an image. Copying that image costs
+// and, once the text is painted a second time by a painter that only moves by
+// whole device pixels and scales by a whole factor (a high-DPI screen), the
+// cell already drawn onto an image in device pixels. Copying that image costs
 // a fraction of filling the cell and blending its glyphs one by one, and
 // gives the same pixels.
 //
@@ -42,14 +43,15 @@ private:
         int align;   // horizontal alignment
         QRgb colour;
         QRgb background;  // 0 (transparent) when the image holds the text only
+        int scale;        // device pixels per cell pixel of the image; 0 when there is none
         bool operator==(const Key& other) const {
             return cell == other.cell && margin == other.margin && align == other.align && colour == other.colour &&
-                   background == other.background && text == other.text;
+                   background == other.background && scale == other.scale && text == other.text;
         }
     };
     friend size_t qHash(const Key& key, size_t seed) {
         return qHashMulti(seed, key.text, key.cell.width(), key.cell.height(), key.margin, key.align, key.colour,
-                          key.background);
+                          key.background, key.scale);
     }
     struct Entry {
         QGlyphRun glyphs;  // the text placed from the glyph table, when it could be

@@ -26,15 +26,17 @@ protected:
     // With `whole`, the option carries the view's solid background and the
     // cell paints it too; the image is filled with magenta first, so that any
     // pixel the cell leaves out shows.
+    // At a device pixel ratio above 1 the image has that many pixels per cell pixel.
     QImage Paint(const QString& text, int width, Qt::Alignment align = Qt::AlignLeft, bool selected = false,
-                 int height = 24, bool whole = false) {
+                 int height = 24, bool whole = false, int ratio = 1) {
         model.setData(model.index(0, 0), text);
         model.setData(model.index(0, 0), QVariant::fromValue(align | Qt::AlignVCenter), Qt::TextAlignmentRole);
-        QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+        QImage image(width * ratio, height * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
         image.fill(whole ? Qt::magenta : Qt::white);
         QStyleOptionViewItem option;
         option.initFrom(&view);
-        option.rect = image.rect();
+        option.rect = QRect(0, 0, width, height);
         option.font = view.font();
         option.fontMetrics = QFontMetrics(option.font);
         option.textElideMode = Qt::ElideRight;
@@ -95,17 +97,20 @@ TEST_F(ListCellDelegateTest, AlignmentAndSelection) {
 TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
     // Heights and texts that put the text at half pixels, on white and on
     // the selection colour, over a background already there or painted by the
-    // cell itself; the direct drawing places the text as the cell does,
-    // inside the style's margins.
+    // cell itself, on an ordinary and a high-DPI screen; the direct drawing
+    // places the text as the cell does, inside the style's margins.
     const int margin = view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+    for (const int ratio : {1, 2})
     for (const bool whole : {false, true}) {
         for (const bool selected : {false, true}) {
             for (const int height : {17, 18, 24}) {
                 for (const Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight}) {
                     for (const QString text : {"00:02:54:307", "127.0.0.1", "jW_|gy", "ab", ""}) {
-                        const QImage cell = Paint(text, 120, align, selected, height, whole);
-                        const QImage again = Paint(text, 120, align, selected, height, whole);  // from the cache
-                        QImage direct(120, height, QImage::Format_ARGB32_Premultiplied);
+                        const QImage cell = Paint(text, 120, align, selected, height, whole, ratio);
+                        // From the cache: drawn from the cell's image.
+                        const QImage again = Paint(text, 120, align, selected, height, whole, ratio);
+                        QImage direct(120 * ratio, height * ratio, QImage::Format_ARGB32_Premultiplied);
+                        direct.setDevicePixelRatio(ratio);
                         direct.fill(selected ? view.palette().color(QPalette::Active, QPalette::Highlight) : Qt::white);
                         QStaticText prepared(text);
                         prepared.prepare(QTransform(), view.font());
@@ -118,7 +123,8 @@ TEST_F(ListCellDelegateTest, TextLooksAsWhenDrawnDirectly) {
                         painter.drawStaticText(QPointF(x, (height - size.height()) / 2), prepared);
                         painter.end();
                         const std::string what = text.toStdString() + " " + std::to_string(height) + " " +
-                                                 std::to_string(selected) + " " + std::to_string(whole);
+                                                 std::to_string(selected) + " " + std::to_string(whole) + " " +
+                                                 std::to_string(ratio);
                         EXPECT_EQ(cell, direct) << what;
                         EXPECT_EQ(again, direct) << what;
                     }
