@@ -1,6 +1,7 @@
 // Tests of placing digit texts from the glyph table: the same glyphs, places,
 // box and pixels as the text laid out and drawn the usual way, in several
-// fonts and at two device pixel ratios; other texts and fonts are declined.
+// fonts and at whole and fractional device pixel ratios; other texts and
+// fonts are declined.
 #include "framework/ListGlyphTable.h"
 
 #include <QGuiApplication>
@@ -72,6 +73,8 @@ TEST(ListGlyphTableTest, PlacesDigitTextsAsTheirOwnLayoutDoes) {
 
             EXPECT_TRUE(DrawsAlike(run, text, font, 1)) << what;
             EXPECT_TRUE(DrawsAlike(run, text, font, 2)) << what;
+            EXPECT_TRUE(DrawsAlike(run, text, font, 1.5)) << what;
+            EXPECT_TRUE(DrawsAlike(run, text, font, 1.25)) << what;
         }
     }
 }
