@@ -115,6 +115,15 @@ void RunLoop(Pool& pool, Registration* registration, std::unique_lock<std::mutex
     registration->Release();
 }
 
+/// Takes the registration off the ready queue if it is there; the caller then
+/// holds the queue's reference. Pool lock held.
+bool Unqueue(Pool& pool, Registration* registration) {
+    if (!registration->m_queued) return false;
+    std::erase(pool.ready, registration);
+    registration->m_queued = false;
+    return true;
+}
+
 void DropDeferred(Pool& pool, std::size_t position) {
     Registration* registration = pool.deferred[position];
     pool.deferred.erase(pool.deferred.begin() + static_cast<std::ptrdiff_t>(position));
@@ -224,11 +233,7 @@ void SetEventAndRunHere(HANDLE event, std::unique_lock<std::mutex>& held) {
     Pool& pool = ThePool();
     std::unique_lock<std::mutex> lock(pool.mutex);
     // A pool thread that came free meanwhile may have taken it from the queue.
-    if (taken->m_queued) {
-        std::erase(pool.ready, taken);
-        taken->m_queued = false;
-        RunLoop(pool, taken, lock);  // releases the queue's reference
-    }
+    if (Unqueue(pool, taken)) RunLoop(pool, taken, lock);  // releases the queue's reference
     lock.unlock();
     taken->Release();
 }
@@ -269,11 +274,7 @@ BOOL UnregisterWaitEx(HANDLE waitHandle, HANDLE completionEvent) {
     registration->m_unregistered = true;
     registration->m_accepting = false;
     registration->m_pending = false;
-    if (registration->m_queued) {
-        std::erase(pool.ready, registration);
-        registration->m_queued = false;
-        registration->Release();
-    }
+    if (detail::Unqueue(pool, registration)) registration->Release();
     if (registration->m_deferred) {
         detail::DropDeferred(pool, static_cast<std::size_t>(
                                        std::find(pool.deferred.begin(), pool.deferred.end(), registration) -

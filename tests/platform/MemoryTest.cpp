@@ -1,6 +1,7 @@
-// Memory services: aligned, zeroed regions backed at once that go back to the system when
-// freed, injected allocation failures, and a memory status that follows a
-// control group's limit and the address-space limit (in child processes).
+// Memory services: aligned, zeroed regions, backed at once, that go back to
+// the system when freed; injected allocation failures; and a memory status
+// that follows a control group's limit and the address-space limit (in child
+// processes).
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
