@@ -70,7 +70,7 @@ bool CarriesPorts(WORD protocol)
 
 }  // namespace
 
-static_assert(sizeof(IPPacket) == 32, "a record is 32 bytes besides its datagram");
+static_assert(sizeof(IPPacket) == 40, "a record is 40 bytes besides its datagram");
 
 void* IPPacket::operator new(std::size_t size)
 {
@@ -98,7 +98,7 @@ const ByteArena& IPPacket::GetArena()
     return Arena();
 }
 
-IPPacket::IPPacket() : m_pData(nullptr), m_wReceived(0), m_bState(0)
+IPPacket::IPPacket() : m_ullArrival(0), m_pData(nullptr), m_wReceived(0), m_bState(0)
 {
     m_szTimestamp[0] = '\0';
     if (ReceiveBuffer* lent = ReceiveBuffer::Borrow()) {
@@ -109,10 +109,25 @@ IPPacket::IPPacket() : m_pData(nullptr), m_wReceived(0), m_bState(0)
         m_bState = kHeap;
     }
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SetArrivalTime((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+ULONGLONG IPPacket::GetArrivalTime()
+{
+    return m_ullArrival;
+}
+
+void IPPacket::SetArrivalTime(ULONGLONG fileTime)
+{
+    m_ullArrival = fileTime;
+    const FILETIME utc{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+    FILETIME local;
+    SYSTEMTIME fields{};
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) fields = SYSTEMTIME{};
     char text[kTimestampSize];
-    FormatTimestamp(now, text);
+    FormatTimestamp(fields, text);
     std::memcpy(m_szTimestamp, text, kTimestampLength);
     m_szTimestamp[kTimestampLength] = '\0';
 }

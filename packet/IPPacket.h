@@ -23,7 +23,7 @@ public:
     /// Characters of the capture time text "hh:mm:ss:mmm".
     static constexpr int kTimestampLength = 12;
 
-    /// Stamps the capture time. Throws std::bad_alloc when no receive buffer can be had.
+    /// Stamps the time of creation as the arrival time, until SetArrivalTime. Throws std::bad_alloc when no receive buffer can be had.
     IPPacket();
     ~IPPacket() override;
     IPPacket(const IPPacket&) = delete;
@@ -32,6 +32,9 @@ public:
     int Load(const win::BYTE* source) override;
     int Decode() override;
     const char* GetTimestamp() override;
+    win::ULONGLONG GetArrivalTime() override;
+    /// Sets the arrival time (a file time) and the capture time text from it.
+    void SetArrivalTime(win::ULONGLONG fileTime);
     win::DWORD GetSourceAddress(char* text) override;
     win::DWORD GetDestAddress(char* text) override;
     win::WORD GetProtocol(char* text) override;
@@ -105,7 +108,8 @@ private:
 
     // The decoded header is not copied out of the datagram: every field is
     // read from the bytes kept, which is what decoding them once would give
-    // and costs a few byte reads. A record is 32 bytes besides its datagram.
+    // and costs a few byte reads. A record is 40 bytes besides its datagram.
+    win::ULONGLONG m_ullArrival;
     win::BYTE* m_pData;
     win::WORD m_wReceived;
     win::BYTE m_bState;

@@ -15,8 +15,11 @@ public:
     virtual int Load(const win::BYTE* source) = 0;
     /// Decodes the received bytes into the header fields. Returns the header length in bytes.
     virtual int Decode() = 0;
-    /// The capture time text "hh:mm:ss:mmm", valid for the record's life.
+    /// The capture time text "hh:mm:ss:mmm" in local time, valid for the record's life.
     virtual const char* GetTimestamp() = 0;
+    /// The datagram's arrival time as a file time (100-nanosecond intervals since
+    /// 1601-01-01 UTC).
+    virtual win::ULONGLONG GetArrivalTime() = 0;
     /// Source address in host order; text "%d.%d.%d.%d" (at most 15 characters).
     virtual win::DWORD GetSourceAddress(char* text) = 0;
     /// Destination address in host order; text "%d.%d.%d.%d" (at most 15 characters).

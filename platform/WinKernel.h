@@ -73,6 +73,18 @@ struct SYSTEMTIME {
 };
 void GetLocalTime(SYSTEMTIME* time);
 
+/// A point in time: 100-nanosecond intervals since 1601-01-01 00:00 UTC.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+void GetSystemTimeAsFileTime(FILETIME* time);
+/// Converts a UTC file time to the local time zone's file time (the offset in
+/// force at that moment). FALSE for a time outside the calendar's range.
+BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+/// Splits a file time into calendar fields, without any zone conversion.
+BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);
+
 // ---- Last error ----------------------------------------------------------------
 /// Per-thread last-error code.
 DWORD GetLastError();

@@ -117,6 +117,13 @@ inline constexpr DWORD SIO_ADDRESS_LIST_QUERY = 0x48000016;
 /// because they arrived while its receive ring (or queue) was full, as an
 /// unsigned 64-bit value.
 inline constexpr DWORD SIO_GET_DROPPED_COUNT = 0x58000101;
+/// This layer's own control code (an input-only vendor code): the capture
+/// filter, a classic BPF program of inLength / 8 instructions in the layout of
+/// libpcap's bpf_insn (code: u16, jt: u8, jf: u8, k: u32), run by the system on
+/// each datagram from its IPv4 header on (as for DLT_RAW). Given after bind and
+/// before SIO_RCVALL; an empty program removes the filter. WSAEINVAL when the
+/// system refuses the program.
+inline constexpr DWORD SIO_SET_CAPTURE_FILTER = 0x98000102;
 inline constexpr unsigned int RCVALL_OFF = 0;
 inline constexpr unsigned int RCVALL_ON = 1;
 /// SIO_RCVALL with RCVALL_ON starts delivery of every datagram sent or received

@@ -16,6 +16,7 @@ using DWORD = std::uint32_t;
 using UINT = unsigned int;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using USHORT = std::uint16_t;
 using u_long = std::uint32_t;
 using u_short = std::uint16_t;

@@ -9,9 +9,10 @@ $sudo_ apt-get install -y -qq --no-install-recommends \
   g++ cmake ninja-build pkg-config \
   qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libgl-dev libx11-dev libxcb-xkb-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  libcap2-bin iproute2 util-linux procps psmisc tcpdump \
+  libpcap-dev libseccomp-dev \
+  libcap2-bin iproute2 util-linux procps psmisc tcpdump tshark \
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core fonts-liberation \
   desktop-file-utils appstream dpkg-dev fakeroot file strace openbox xclip \
   clang-14 libclang-rt-14-dev libfuzzer-14-dev \
-  python3 \
+  python3 python3-pyatspi at-spi2-core dbus dbus-x11 \
   passwd >/dev/null
