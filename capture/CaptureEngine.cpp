@@ -1,11 +1,15 @@
 // The capture engine's socket handling, network-event handler, queue and
 // shutdown. Choices the engine makes beyond the plain receive loop:
+// - The interface list is read into a buffer as large as the list needs,
+//   however many addresses the machine has.
 // - A failed WSAEnumNetworkEvents (the socket has been closed) resets the
 //   network event, so that the permanent wait does not fire again at once and
 //   run without end while no socket is open.
 // - A record that cannot be allocated drops that one datagram: it is received
 //   into a small scratch buffer (the receive truncates) and discarded, and
 //   capture goes on.
+// - The memory watch never throws; a reading of the memory status that fails
+//   counts as no headroom, so the batch in hand is always appended.
 // - When the memory watch finds the headroom gone, the handler keeps no more
 //   records and closes the socket itself, as it does on FD_CLOSE, so that the
 //   capture stops at once even while the UI thread is busy; every record kept
@@ -16,8 +20,9 @@
 //   progress calling recv on a socket being closed.
 // - Destruction releases the consumers and waits until none is inside
 //   WaitForPacket or PopPacket before the queue is drained and the lock deleted.
-// - A handler run receives until recv would block or kBatchLimit records are
-//   taken, each into a new IPPacket as one datagram per run would, then
+// - A handler run receives until recv would block or kBatchLimit datagrams are
+//   taken (kept or discarded), each into a new IPPacket as one datagram per
+//   run would, then
 //   appends the whole batch under one lock and sets the packet event once. A
 //   batch left unfinished at the bound leaves FD_READ recorded, so the wait
 //   fires again at once for the rest.
@@ -48,6 +53,11 @@ void NetworkEventCallback(PVOID context, BOOL /*timerOrWaitFired*/)
 // Bounds one handler run: enough for a whole ring block of small datagrams,
 // few enough that a long burst reaches the consumer in portions.
 constexpr int kBatchLimit = 1024;
+
+// The address list's first buffer, and how often a list that grew between
+// two calls is asked for again.
+constexpr std::size_t kAddressListStart = 2048;
+constexpr int kAddressListRetries = 8;
 
 // At most one loss line a second while the system keeps dropping.
 constexpr std::chrono::seconds kLossReportInterval(1);
@@ -116,16 +126,29 @@ void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
         throw std::runtime_error("Failed to create socket for enumerating interfaces");
     }
 
-    alignas(SOCKET_ADDRESS_LIST) char buffer[2048];
+    // The list is as long as the machine's addresses: start with room for a
+    // few dozen and, as Winsock asks, call again with the size that a too
+    // small buffer reports (WSAEFAULT, the size needed in bytesReturned).
+    // Addresses added between two calls make it grow again, a few times at most.
+    std::vector<char> buffer(kAddressListStart);
     DWORD bytesReturned = 0;
-    if (WSAIoctl(s, SIO_ADDRESS_LIST_QUERY, nullptr, 0, buffer, sizeof buffer, &bytesReturned, nullptr, nullptr) ==
-        SOCKET_ERROR) {
+    int attempts = 0;
+    while (WSAIoctl(s, SIO_ADDRESS_LIST_QUERY, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()),
+                    &bytesReturned, nullptr, nullptr) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        closesocket(s);
-        ThrowFormatted("WSAIoctl(SIO_ADDRESS_LIST_QUERY) failed: %d\n", error);
+        if (error != WSAEFAULT || bytesReturned <= buffer.size() || ++attempts > kAddressListRetries) {
+            closesocket(s);
+            ThrowFormatted("WSAIoctl(SIO_ADDRESS_LIST_QUERY) failed: %d\n", error);
+        }
+        try {
+            buffer.resize(bytesReturned);
+        } catch (const std::bad_alloc&) {
+            closesocket(s);
+            throw;
+        }
     }
 
-    const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(buffer);
+    const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(buffer.data());
     std::vector<std::string> found;
     for (int i = 0; i < list->iAddressCount; ++i) {
         const auto* address = reinterpret_cast<const sockaddr_in*>(list->Address[i].lpSockaddr);
@@ -241,8 +264,13 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
 
     Packet* batch[kBatchLimit];
     int count = 0;
+    // Datagrams taken off the socket, kept or discarded: the bound counts
+    // both, so a run that can allocate nothing still ends while a flood goes
+    // on, and Stop, waiting for m_mxReceive, is not held by it.
+    int taken = 0;
     bool room = m_memoryWatch.HasRoom();
-    while (room && count < kBatchLimit) {
+    while (room && taken < kBatchLimit) {
+        ++taken;
         Packet* packet = nullptr;
         try {
             packet = new IPPacket;

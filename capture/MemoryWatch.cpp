@@ -7,11 +7,17 @@ using namespace win;
 
 MemoryWatch::MemoryWatch() = default;
 
-DWORDLONG MemoryWatch::ReserveFor(const MEMORYSTATUSEX& status)
+DWORDLONG MemoryWatch::ReserveOf(DWORDLONG total)
 {
     constexpr DWORDLONG kMin = 48ull << 20;
     constexpr DWORDLONG kMax = 256ull << 20;
-    return std::clamp<DWORDLONG>(status.ullTotalPhys / 16, kMin, kMax);
+    return std::clamp<DWORDLONG>(total / 16, kMin, kMax);
+}
+
+bool MemoryWatch::IsLow(const MEMORYSTATUSEX& status)
+{
+    return status.ullAvailPhys < ReserveOf(status.ullTotalPhys) ||
+           status.ullAvailVirtual < ReserveOf(status.ullTotalVirtual);
 }
 
 DWORDLONG MemoryWatch::RoomIn(const MEMORYSTATUSEX& status)
@@ -19,19 +25,26 @@ DWORDLONG MemoryWatch::RoomIn(const MEMORYSTATUSEX& status)
     return std::min(status.ullAvailPhys, status.ullAvailVirtual);
 }
 
-bool MemoryWatch::Check()
+bool MemoryWatch::Check() noexcept
 {
     m_nChargedBytes.store(0, std::memory_order_relaxed);
     m_nCharges.store(0, std::memory_order_relaxed);
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
-    // A status that cannot be read is no reason to stop.
-    const bool low = GlobalMemoryStatusEx(&status) && RoomIn(status) < ReserveFor(status);
+    bool read = false;
+    try {
+        read = GlobalMemoryStatusEx(&status) != FALSE;
+    } catch (...) {
+        // The layer reports its failures; should anything still be thrown,
+        // it is a failed reading like any other.
+        read = false;
+    }
+    const bool low = !read || IsLow(status);
     m_bLow.store(low, std::memory_order_relaxed);
     return !low;
 }
 
-bool MemoryWatch::Charge(std::uint64_t bytes)
+bool MemoryWatch::Charge(std::uint64_t bytes) noexcept
 {
     const std::uint64_t charged = m_nChargedBytes.fetch_add(bytes + kPerDatagram, std::memory_order_relaxed) + bytes + kPerDatagram;
     const std::uint64_t charges = m_nCharges.fetch_add(1, std::memory_order_relaxed) + 1;

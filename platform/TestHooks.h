@@ -36,6 +36,10 @@ void SetVirtualAllocFailures(int count);
 /// The injected failures not yet used.
 int GetVirtualAllocFailures();
 
+/// Makes the next count readings of GlobalMemoryStatusEx fail as if the
+/// memory to read the status with had run out; 0 cancels what is left.
+void SetMemoryStatusFailures(int count);
+
 /// The process's own control groups as /proc/self/cgroup lists them: the path
 /// of the cgroup v1 memory hierarchy and the cgroup v2 path, each empty when
 /// absent. The memory status reads its limits below them; a test makes its

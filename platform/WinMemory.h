@@ -39,7 +39,9 @@ struct MEMORYSTATUSEX {
 };
 using LPMEMORYSTATUSEX = MEMORYSTATUSEX*;
 
-/// Fills the status; FALSE with ERROR_INVALID_PARAMETER when dwLength is wrong.
+/// Fills the status; FALSE with ERROR_INVALID_PARAMETER when dwLength is
+/// wrong, with ERROR_NOT_ENOUGH_MEMORY when no memory to read it can be had.
+/// Never throws.
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 
 }  // namespace win

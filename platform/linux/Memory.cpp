@@ -12,7 +12,8 @@
 // ancestor), caps the total at that limit and counts as available the limit
 // less the group's usage without its inactive file cache, which the kernel
 // reclaims before it runs out. The address space comes from RLIMIT_AS and the
-// process's mapped size.
+// process's mapped size. Reading the files needs memory itself; when none can
+// be had the status fails (FALSE, ERROR_NOT_ENOUGH_MEMORY) rather than throw.
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -43,6 +44,15 @@ std::map<std::uintptr_t, SIZE_T>& Regions() {
     return *regions;
 }
 std::atomic<int> g_allocFailures{0};
+std::atomic<int> g_statusFailures{0};
+
+// Takes one injected failure of the counter; true when there was one.
+bool TakeFailure(std::atomic<int>& failures) {
+    int left = failures.load();
+    while (left > 0 && !failures.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
 
 constexpr DWORDLONG kUnlimited = DWORDLONG{1} << 62;
 // User address space of x86-64 and AArch64 with 4-level tables.
@@ -75,6 +85,8 @@ struct StatField {
 // Reads the fields in one pass over the file (the kernel builds
 // /proc/meminfo whole at each read). True when every one was found.
 bool ReadStats(const std::string& path, std::span<StatField> fields) {
+    // An injected failure stands for the stream's buffer that cannot be had.
+    if (TakeFailure(g_statusFailures)) throw std::bad_alloc();
     std::ifstream in(path);
     std::string line;
     std::size_t left = fields.size();
@@ -156,10 +168,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    int failures = g_allocFailures.load();
-    while (failures > 0 && !g_allocFailures.compare_exchange_weak(failures, failures - 1)) {
-    }
-    if (failures > 0) {
+    if (TakeFailure(g_allocFailures)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -216,11 +225,9 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
     return TRUE;
 }
 
-BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
-    if (!status || status->dwLength != sizeof(MEMORYSTATUSEX)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+namespace {
+
+void ReadMemoryStatus(LPMEMORYSTATUSEX status) {
     DWORDLONG total = 0;
     DWORDLONG available = 0;
     DWORDLONG swapTotal = 0;
@@ -259,6 +266,21 @@ BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
     status->ullTotalVirtual = totalVirtual;
     status->ullAvailVirtual = totalVirtual - std::min(totalVirtual, mapped);
     status->ullAvailExtendedVirtual = 0;
+}
+
+}  // namespace
+
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
+    if (!status || status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    try {
+        ReadMemoryStatus(status);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -288,6 +310,8 @@ void ReadOwnControlGroups(std::string& v1Memory, std::string& v2) {
 void SetVirtualAllocFailures(int count) { g_allocFailures.store(count); }
 
 int GetVirtualAllocFailures() { return g_allocFailures.load(); }
+
+void SetMemoryStatusFailures(int count) { g_statusFailures.store(count); }
 
 }  // namespace testing
 

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,7 +23,10 @@
 #include "capture/CaptureEngine.h"
 #include "packet/IPPacket.h"
 #include "platform/TestHooks.h"
+#include "capture/MemoryWatch.h"
 #include "tests/support/LoopbackSender.h"
+#include "tests/support/NetNamespace.h"
+#include "tests/support/Privileges.h"
 
 namespace {
 
@@ -317,6 +321,130 @@ TEST_F(CaptureEngineTest, RecordAllocationFailureDropsOneDatagramAndCaptureGoesO
     ASSERT_EQ(later.size(), static_cast<size_t>(kLater)) << "every later datagram became a record";
     for (int i = 0; i < kLater; ++i) EXPECT_EQ(later[i], i + 1);
     EXPECT_LE(seen.size(), static_cast<size_t>(kLater + 1));
+}
+
+// A reading of the memory status that fails (its own memory ran out) counts
+// as no room: the capture stops as it does when the headroom is gone, every
+// record received up to the stop is handed over, and none is left behind.
+TEST_F(CaptureEngineTest, AFailedMemoryReadingStopsTheCaptureAndLosesNoRecord)
+{
+    REQUIRE_ROOT();
+    ASSERT_EQ(IPPacket::GetSlab().GetLiveCount(), 0u);
+    {
+        CaptureEngine engine;
+        engine.m_sAdapter = "127.0.0.1";
+        engine.OpenCapture();
+        ASSERT_TRUE(engine.IsCapturing());
+        Consumer consumer(engine);
+        // Every reading from now on fails; the watch reads again after
+        // kReadEveryCharges datagrams (or kReadEveryBytes), which this burst passes.
+        win::testing::SetMemoryStatusFailures(1 << 30);
+        UdpPair pair;
+        pair.Send(0, static_cast<int>(MemoryWatch::kReadEveryCharges) + 1000);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (engine.IsCapturing() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        win::testing::SetMemoryStatusFailures(0);
+        EXPECT_FALSE(engine.IsCapturing()) << "the capture stopped";
+        EXPECT_TRUE(engine.TakeMemoryStop()) << "as a stop for lack of memory";
+        consumer.Stop();
+        const size_t taken = consumer.Records().size();
+        // The watch read after its share of bytes or of datagrams, whichever came first.
+        EXPECT_GT(taken, 1000u) << "the records up to the failed reading";
+        // Every record alive is one the consumer took or one still queued.
+        EXPECT_EQ(IPPacket::GetSlab().GetLiveCount(), taken + QueueLength(engine));
+    }
+    EXPECT_EQ(IPPacket::GetSlab().GetLiveCount(), 0u);
+
+    // A failed reading at the start refuses from the first datagram on.
+    CaptureEngine engine;
+    engine.m_sAdapter = "127.0.0.1";
+    win::testing::SetMemoryStatusFailures(1);
+    engine.OpenCapture();
+    UdpPair pair;
+    pair.Send(0, 3);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (engine.IsCapturing() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(engine.IsCapturing());
+    EXPECT_TRUE(engine.TakeMemoryStop());
+    EXPECT_EQ(QueueLength(engine), 0u);
+    EXPECT_EQ(IPPacket::GetSlab().GetLiveCount(), 0u);
+}
+
+// While no record can be allocated a flood is taken off the socket and
+// discarded, a bounded number per handler run: Stop returns while the flood
+// still goes on, and afterwards capture keeps every datagram again.
+TEST_F(CaptureEngineTest, WhileRecordsCannotBeAllocatedAFloodDoesNotHoldStop)
+{
+    REQUIRE_ROOT();
+    // No record alive: the slab holds no region, and every record needs one.
+    ASSERT_EQ(IPPacket::GetSlab().GetLiveCount(), 0u);
+    CaptureEngine engine;
+    engine.m_sAdapter = "127.0.0.1";
+    engine.OpenCapture();
+    win::testing::SetVirtualAllocFailures(1 << 30);
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> flooding{true};
+    testsupport::LoopbackSender sender;
+    std::thread flood([&] {
+        // Bounded in count, and by the stop flag once Stop has returned.
+        sender.SendUdp(20'000'000, 16, 0, &stop);
+        flooding = false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    engine.CloseCapture();
+    const bool floodWentOn = flooding.load();
+    stop = true;
+    flood.join();
+    win::testing::SetVirtualAllocFailures(0);
+    EXPECT_TRUE(floodWentOn) << "Stop waited for the flood to end";
+    EXPECT_FALSE(engine.IsCapturing());
+    EXPECT_EQ(QueueLength(engine), 0u);
+
+    // Allocation works again: a new capture keeps every datagram.
+    engine.OpenCapture();
+    Consumer consumer(engine);
+    UdpPair pair;
+    pair.Send(0, 10);
+    std::vector<int> seen;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (seen.size() < 10 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seen.clear();
+        for (IPPacket* packet : consumer.Records()) {
+            if (OurIndex(*packet, pair) >= 0) seen.push_back(OurIndex(*packet, pair));
+        }
+    }
+    EXPECT_EQ(seen.size(), 10u);
+    engine.CloseCapture();
+}
+
+// However many addresses the machine has, the list holds them all: 3,000
+// addresses on one interface in a network namespace of the test's own.
+TEST_F(CaptureEngineTest, EnumerateInterfacesListsThousandsOfAddresses)
+{
+    REQUIRE_ROOT();
+    SKIP_UNLESS_ISOLATION_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        const std::vector<std::string> added = testsupport::NetNamespace::AddAddresses("lo", 3000);
+        ASSERT_EQ(added.size(), 3000u);
+        WinsockSession winsock;
+        CaptureEngine engine;
+        std::vector<std::string> list{"keep"};
+        engine.EnumerateInterfaces(list);
+        ASSERT_EQ(list.size(), 1u + 1u + 3000u) << "keep, 127.0.0.1 and every address added";
+        EXPECT_EQ(list[0], "keep");
+        std::vector<std::string> listed(list.begin() + 1, list.end());
+        std::vector<std::string> expected = added;
+        expected.push_back("127.0.0.1");
+        std::sort(listed.begin(), listed.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listed, expected);
+    }));
 }
 
 TEST_F(CaptureEngineTest, TcpHandshakeFlags)
@@ -648,6 +776,7 @@ TEST_F(CaptureEngineTest, AStalledHandlerWithAFullRingReportsTheSystemsDrops)
     std::vector<long> taken;
     unsigned long long lost = 0;
     int sent = 0;
+    setenv("QUORVANE_DEBUG", "1", 1);  // the loss line is debug output
     StderrCapture trace;
     const bool ran = RunInVethNamespace([&] {
         CaptureEngine engine;

@@ -101,6 +101,26 @@ void Echo(int udp, int commands) {
 }
 }  // namespace
 
+std::vector<std::string> NetNamespace::AddAddresses(const std::string& device, int count) {
+    // One ip process for all of them: a batch file of "addr add" lines.
+    char name[] = "/tmp/qv-addresses-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) return {};
+    std::vector<std::string> addresses;
+    std::string batch;
+    for (int i = 0; i < count; ++i) {
+        const std::string address = "10." + std::to_string(90 + i / 62500) + "." + std::to_string(i / 250 % 250) +
+                                    "." + std::to_string(i % 250 + 1);
+        batch += "addr add " + address + "/32 dev " + device + "\n";
+        addresses.push_back(address);
+    }
+    const bool written = write(fd, batch.data(), batch.size()) == static_cast<ssize_t>(batch.size());
+    close(fd);
+    const bool added = written && RunIp({"-batch", name});
+    unlink(name);
+    return added ? addresses : std::vector<std::string>{};
+}
+
 bool NetNamespace::RunIp(const std::vector<std::string>& arguments) {
     pid_t child = fork();
     if (child < 0) return false;

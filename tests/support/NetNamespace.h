@@ -44,6 +44,10 @@ public:
     /// Runs the ip tool with the arguments in the calling process's namespace
     /// and waits for it; true on exit status 0.
     static bool RunIp(const std::vector<std::string>& arguments);
+    /// Adds count distinct /32 addresses (10.90.0.1 upwards) to the device of
+    /// the calling process's namespace with one ip process; returns them, or
+    /// nothing when ip failed.
+    static std::vector<std::string> AddAddresses(const std::string& device, int count);
     /// Deletes a network interface of the calling process's namespace.
     static bool DeleteLink(const std::string& name);
 };
