@@ -1,10 +1,15 @@
 // The application object: registration, start and exit, command-line
-// processing and the application's own commands.
+// processing (with the answers to --help and --version, which a Linux program
+// gives on the terminal without opening a window) and the application's own
+// commands.
 #include "framework/CWinApp.h"
 
 #include <QApplication>
 #include <QPrintDialog>
 #include <QPrinter>
+
+#include <cstdio>
+#include <cstring>
 
 #include "framework/AfxStrings.h"
 #include "framework/CFrameWnd.h"
@@ -59,6 +64,57 @@ int CWinApp::Run() {
     if (!InitInstance()) return ExitInstance();
     QApplication::exec();
     return ExitInstance();
+}
+
+namespace {
+
+const char* VersionString(const char* name) {
+    const ResourceTable* table = AfxGetResourceTable();
+    if (!table || !table->version) return "";
+    for (const VersionStringResource& entry : table->version->strings)
+        if (std::strcmp(entry.name, name) == 0) return entry.value;
+    return "";
+}
+
+std::string ProductVersion() {
+    const ResourceTable* table = AfxGetResourceTable();
+    if (!table || !table->version) return "";
+    const WORD* v = table->version->productVersion;
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
+}
+
+}  // namespace
+
+bool CWinApp::AnswerOnTerminal(int argc, char** argv, int& exitCode) {
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;  // file names follow
+        help |= arg == "--help" || arg == "-h";
+        version |= arg == "--version" || arg == "-V";
+    }
+    if (!help && !version) return false;
+    std::string title = m_pszAppName ? m_pszAppName : "";
+    if (title.empty()) AfxLoadString(AFX_IDS_APP_TITLE, title);
+    std::string text;
+    if (help) {
+        const char* slash = argc > 0 && argv[0] ? std::strrchr(argv[0], '/') : nullptr;
+        const std::string program = slash ? slash + 1 : (argc > 0 && argv[0] ? argv[0] : "");
+        text = "Usage: " + program + " [OPTION]... [FILE]\n" + VersionString("FileDescription") +
+               ".\nWithout FILE it starts with a new document; with FILE it opens that file.\n"
+               "\n"
+               "  -h, --help     show this help and exit\n"
+               "  -V, --version  show the version and exit\n"
+               "\n"
+               "Qt's own options (for example -platform, -style, -reverse) are also taken.\n"
+               "The environment variable QUORVANE_DEBUG=1 writes trace lines to standard error.\n";
+    } else {
+        text = title + " " + ProductVersion() + "\n" + VersionString("LegalCopyright") + "\n";
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    exitCode = std::fflush(stdout) == 0 && written ? 0 : 1;
+    return true;
 }
 
 void CWinApp::AddDocTemplate(CDocTemplate* docTemplate) { m_templates.emplace_back(docTemplate); }

@@ -53,6 +53,10 @@ public:
 
     // Framework use: runs the application once the Qt application exists.
     int Run();
+    /// Framework use, before the Qt application exists: answers --help (-h)
+    /// and --version (-V) on standard output from the resources (title,
+    /// description, version). True, with the exit code, when it answered.
+    bool AnswerOnTerminal(int argc, char** argv, int& exitCode);
 
 private:
     static const CommandEntry kCommands[];

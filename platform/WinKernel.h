@@ -91,7 +91,7 @@ DWORD GetLastError();
 void SetLastError(DWORD error);
 
 // ---- Debugger trace ----------------------------------------------------------
-/// Writes the text to standard error, unchanged.
+/// Writes a trace line to standard error when QUORVANE_DEBUG=1 is set; else nothing.
 void OutputDebugStringA(LPCSTR text);
 
 // ---- Version query -------------------------------------------------------------

@@ -1,5 +1,8 @@
-// OutputDebugStringA: the debugger trace goes to standard error in one write
-// per call, so that lines from several threads do not interleave. A trace
+// OutputDebugStringA: the debugger trace. Linux has no debugger channel to
+// write it to, so it is debug output on standard error, written only when the
+// environment asks for it with QUORVANE_DEBUG=1: a program started from a
+// terminal says nothing otherwise. It goes in one write per call, so that
+// lines from several threads do not interleave. A trace
 // line may carry text from outside the program (the stored setting), so
 // control characters, DEL, C1 controls and bytes that are not UTF-8 are
 // written as \xNN, and a backslash as \\: such text cannot move the cursor,
@@ -8,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -66,10 +70,16 @@ std::string Escape(const char* text) {
     return out;
 }
 
+bool DebugOutputWanted() {
+    // Read at each call: a trace line is rare, and tests switch it per case.
+    const char* wanted = std::getenv("QUORVANE_DEBUG");
+    return wanted != nullptr && std::strcmp(wanted, "1") == 0;
+}
+
 }  // namespace
 
 void OutputDebugStringA(LPCSTR text) {
-    if (text == nullptr) return;
+    if (text == nullptr || !DebugOutputWanted()) return;
     const std::string line = Escape(text);
     const char* rest = line.data();
     std::size_t left = line.size();

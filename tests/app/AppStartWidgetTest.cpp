@@ -7,7 +7,10 @@
 #include <QPixmap>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -188,6 +191,39 @@ TEST(AppProgram, UnsupportedSystemEndsTheProgramQuietly) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
     }
+}
+
+// --help and --version answer on standard output and exit 0 before anything
+// needs a display: with no display at all (and Qt's platform left to find
+// one) a program that made its Qt application first would fail instead.
+TEST(AppProgram, HelpAndVersionAnswerOnTheTerminalWithoutADisplay) {
+    struct Case {
+        const char* arguments;
+        std::vector<std::string> expected;  // lines that must appear
+    } cases[] = {
+        {"--help", {"Usage: quorvane [OPTION]... [FILE]", "  -h, --help     show this help and exit",
+                    "  -V, --version  show the version and exit"}},
+        {"-h", {"Usage: quorvane [OPTION]... [FILE]"}},
+        {"--version", {"Quorvane 2.0.0.1"}},
+        {"-V", {"Quorvane 2.0.0.1"}},
+        {"some-file --help", {"Usage: quorvane [OPTION]... [FILE]"}},
+    };
+    const std::string output = ::testing::TempDir() + "qv-help-output";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                                                "QUORVANE_DEBUG= timeout 20 ") +
+                                    QV_PROGRAM_PATH " " + c.arguments + " >" + output + " 2>&1";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        std::ifstream in(output);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (const std::string& line : c.expected)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << "no line \"" << line << "\"";
+    }
+    std::remove(output.c_str());
 }
 
 }  // namespace

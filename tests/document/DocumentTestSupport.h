@@ -204,6 +204,8 @@ private:
 class DocumentFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The trace lines are debug output: asked for here, where they are checked.
+        ::setenv("QUORVANE_DEBUG", "1", 1);
         win::RegisterProgramResources();
         win::WSADATA data;
         ASSERT_EQ(win::WSAStartup(0x0202, &data), 0);

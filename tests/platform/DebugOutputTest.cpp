@@ -1,11 +1,13 @@
-// OutputDebugStringA: printable text and UTF-8 arrive on standard error byte
-// for byte, control characters and broken bytes escaped, and lines of several
-// threads do not interleave.
+// OutputDebugStringA: nothing at all unless QUORVANE_DEBUG=1 asks for it;
+// then printable text and UTF-8 arrive on standard error byte for byte,
+// control characters and broken bytes escaped, and lines of several threads
+// do not interleave.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,7 +44,32 @@ private:
     int m_saved;
 };
 
-TEST(DebugOutputTest, PrintableTextIsWrittenUnchanged) {
+/// The trace is wanted in every case below but the first.
+class DebugOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("QUORVANE_DEBUG", "1", 1); }
+    void TearDown() override { unsetenv("QUORVANE_DEBUG"); }
+};
+
+TEST_F(DebugOutputTest, SilentUnlessAskedFor) {
+    for (const char* value : {static_cast<const char*>(nullptr), "", "0", "yes", "10"}) {
+        SCOPED_TRACE(value ? value : "(unset)");
+        if (value)
+            setenv("QUORVANE_DEBUG", value, 1);
+        else
+            unsetenv("QUORVANE_DEBUG");
+        CapturedStderr captured;
+        OutputDebugStringA("Opened reg key\n");
+        OutputDebugStringA("Read default adapter key\n");
+        EXPECT_EQ(captured.Finish(), "");
+    }
+    setenv("QUORVANE_DEBUG", "1", 1);
+    CapturedStderr captured;
+    OutputDebugStringA("Opened reg key\n");
+    EXPECT_EQ(captured.Finish(), "Opened reg key\n");
+}
+
+TEST_F(DebugOutputTest, PrintableTextIsWrittenUnchanged) {
     CapturedStderr captured;
     OutputDebugStringA("Opened reg key\n");
     OutputDebugStringA("szTemp = , m_sAdapter = 10.0.0.1, GetLastError = 0\n");
@@ -55,7 +82,7 @@ TEST(DebugOutputTest, PrintableTextIsWrittenUnchanged) {
 
 // A stored setting is copied into a trace line: nothing in it may reach a
 // terminal as a control sequence or as a line of its own.
-TEST(DebugOutputTest, ControlCharactersAndBrokenBytesAreEscaped) {
+TEST_F(DebugOutputTest, ControlCharactersAndBrokenBytesAreEscaped) {
     struct Case {
         const char* in;
         const char* out;
@@ -75,7 +102,7 @@ TEST(DebugOutputTest, ControlCharactersAndBrokenBytesAreEscaped) {
     }
 }
 
-TEST(DebugOutputTest, LinesFromSeveralThreadsStayWhole) {
+TEST_F(DebugOutputTest, LinesFromSeveralThreadsStayWhole) {
     constexpr int kThreads = 4;
     constexpr int kLines = 300;
     CapturedStderr captured;
