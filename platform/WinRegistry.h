@@ -21,6 +21,7 @@ inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;
 inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_MULTI_SZ = 7;
 inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;

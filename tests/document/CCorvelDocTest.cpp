@@ -21,6 +21,7 @@
 #include "packet/IPPacket.h"
 #include "tests/document/DocumentTestSupport.h"
 #include "tests/support/LoopbackSender.h"
+#include "tests/support/NetNamespace.h"
 #include "tests/support/Privileges.h"
 
 using namespace win;
@@ -173,12 +174,14 @@ TEST_F(CCorvelDocTest, StoredDefaultIsTakenWithoutDialog) {
         {"text with its NUL", REG_SZ, std::string("127.0.0.1\0", 10), "127.0.0.1"},
         {"another type, no NUL", REG_BINARY, "10.1.2.3", "10.1.2.3"},
         {"text ends at the first NUL", REG_SZ, std::string("10.4.5.6\0junk", 13), "10.4.5.6"},
-        {"exactly 260 bytes without NUL", REG_SZ, std::string(260, '7'), std::string(260, '7')},
+        {"260 bytes with the NUL", REG_SZ, std::string(259, '7') + '\0', std::string(259, '7')},
     };
     for (const StoredCase& c : cases) {
         SCOPED_TRACE(c.name);
         doctest::ScopedConfigHome config;
         doctest::StoreValue(c.type, c.bytes);
+        const auto before = doctest::ReadStored();  // as the store keeps it
+        ASSERT_TRUE(before.has_value());
         BoxRecorder boxes;
         CCorvelDoc doc;
         doc.m_engine.m_sAdapter = "9.9.9.9";  // as on a later New
@@ -196,7 +199,7 @@ TEST_F(CCorvelDocTest, StoredDefaultIsTakenWithoutDialog) {
         // The hook reads the setting and writes nothing.
         const auto stored = doctest::ReadStored();
         ASSERT_TRUE(stored.has_value());
-        EXPECT_EQ(stored->bytes, c.bytes);
+        EXPECT_EQ(stored->bytes, before->bytes);
     }
 }
 
@@ -422,6 +425,36 @@ TEST_F(CCorvelDocTest, SelectAdapterDuringCaptureKeepsTheCaptureOnTheOldAdapter)
     ExpectCapturing(doc);
     EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front();
     EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_STOP));
+}
+
+// A machine with thousands of addresses: Select Adapter lists every one of
+// them (3,000 on lo in a network namespace of the test's own, besides
+// 127.0.0.1), and the one chosen becomes the adapter.
+TEST_F(CCorvelDocTest, SelectAdapterListsThousandsOfAddresses) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    SKIP_UNLESS_ISOLATION_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        const std::vector<std::string> added = testsupport::NetNamespace::AddAddresses("lo", 3000);
+        ASSERT_EQ(added.size(), 3000u);
+        BoxRecorder boxes;
+        CCorvelDoc doc;
+        const std::string chosen = added.back();
+        ModalWatcher watcher(ModalWatcher::Choose(chosen));
+        EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_SELECTADAPTER));
+        EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front();
+        ASSERT_EQ(watcher.Dialogs().size(), 1u);
+        const std::vector<std::string>& entries = watcher.Dialogs()[0].entries;
+        ASSERT_EQ(entries.size(), 3001u);
+        // Each entry starts with its address (a name may follow it).
+        std::vector<std::string> listed;
+        for (const std::string& entry : entries) listed.push_back(entry.substr(0, entry.find(' ')));
+        std::vector<std::string> expected = added;
+        expected.push_back("127.0.0.1");
+        std::sort(listed.begin(), listed.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listed, expected);
+        EXPECT_EQ(doc.m_engine.m_sAdapter, chosen);
+    }));
 }
 
 TEST_F(CCorvelDocTest, SaveWritesAnEmptyFile) {
