@@ -5,7 +5,10 @@
 # installed program as ordinary users (tests/e2e/installed-e2e.sh);
 # uninstalls and checks that nothing is left; then builds the Debian package
 # with CPack, installs it with apt-get, checks it, starts it once, purges it
-# and checks again. Skips on a machine that already has the group quorvane or
+# and checks again; installs it once more over a group quorvane made before
+# it, with a member, purges it and checks that the group stays as it was. A
+# link planted as cmake's install manifest in the build folder must not be
+# followed. Skips on a machine that already has the group quorvane or
 # the package installed, so it never removes what a person set up.
 #   scripts/test-install.sh BUILD_DIR
 set -u
@@ -31,9 +34,19 @@ helper=$prefix/libexec/quorvane/quorvane-capture
 
 # ---- Install into a temporary prefix, as root through sudo, a user's build folder ----
 owner=$(stat -c %u "$build")
+rm -f "$build/install_manifest.txt"
 chown 65534 "$build"  # the folder only: where cmake writes its manifest
+# The folder's owner plants install_manifest.txt as a link to a file of
+# root's: the install must neither write through it nor change its owner.
+victim=$prefix.victim
+echo secret >"$victim"; chmod 600 "$victim"
+ln -s "$victim" "$build/install_manifest.txt"
+SUDO_USER=$installer scripts/install-program.sh "$build" --prefix "$prefix" >/dev/null 2>&1
+check "a planted install_manifest.txt link is not followed as root" \
+    [ "$(stat -c '%u:%g %a' "$victim") $(cat "$victim")" = "0:0 600 secret" ]
+rm -f "$build/install_manifest.txt" "$victim"
 SUDO_USER=$installer scripts/install-program.sh "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || { cat "$prefix.log"; fail "install"; }
-check "install manifest given back to the build folder's owner" [ "$(stat -c %u "$build/install_manifest.txt")" = 65534 ]
+check "cmake's install manifest written with the build folder owner's rights" [ "$(stat -c %u "$build/install_manifest.txt")" = 65534 ]
 chown "$owner" "$build" "$build/install_manifest.txt"
 check "the installing person joins the group quorvane" bash -c "id -nG '$installer' | tr ' ' '\n' | grep -qx quorvane"
 check "install says a new login is needed for the menu" grep -q "after the next login" "$prefix.log"
@@ -100,6 +113,25 @@ else
     cat "$prefix.apt"; fail "apt-get install ./$(basename "$deb")"
 fi
 rm -f "$prefix.apt"
+
+# ---- The package over a group quorvane that was there before, with a member ----
+member=qvtest-grp-$$
+groupadd --system quorvane
+gid=$(getent group quorvane | cut -d: -f3)
+useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin --user-group --groups quorvane "$member"
+if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null 2>"$prefix.apt"; then
+    check "package over an existing group: the helper is root:quorvane" \
+        [ "$(stat -c '%U:%G' /usr/libexec/quorvane/quorvane-capture)" = "root:quorvane" ]
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq quorvane >/dev/null 2>&1
+    check "purge: package gone" bash -c "! dpkg -s quorvane >/dev/null 2>&1"
+    check "purge keeps a group it did not create, with its gid" [ "$(getent group quorvane | cut -d: -f3)" = "$gid" ]
+    check "purge keeps the group's member" bash -c "id -nG '$member' | tr ' ' '\n' | grep -qx quorvane"
+else
+    cat "$prefix.apt"; fail "apt-get install ./$(basename "$deb") over an existing group"
+fi
+rm -f "$prefix.apt"
+userdel "$member" 2>/dev/null
+groupdel quorvane 2>/dev/null
 
 echo "install: $PASSED passed, $FAILED failed"
 [ "$FAILED" = 0 ]

@@ -2,7 +2,7 @@
 # Removes what scripts/install-program.sh installed under the prefix (default
 # /usr/local): every installed file, the directories the install created, the
 # users it added to the group quorvane, and the group itself if the install
-# created it and no one else is in it. Needs root (asks sudo for it).
+# created it (the same gid) and no one else is in it. Needs root (asks sudo for it).
 #   scripts/uninstall-program.sh [--prefix DIR]
 set -eu
 self=$(realpath "$0")
@@ -28,7 +28,10 @@ fi
 if [ -f "$state/created-group" ] && getent group quorvane >/dev/null; then
     gid=$(getent group quorvane | cut -d: -f3)
     members=$(getent group quorvane | cut -d: -f4)
-    if [ -z "$members" ] && ! getent passwd | cut -d: -f4 | grep -qx "$gid"; then
+    made=$(cat "$state/created-group")
+    if [ -n "$made" ] && [ "$made" != "$gid" ]; then
+        echo "The group quorvane is not the one this install made (gid $gid, not $made); it stays." >&2
+    elif [ -z "$members" ] && ! getent passwd | cut -d: -f4 | grep -qx "$gid"; then
         groupdel quorvane
     else
         echo "The group quorvane still has members ($members); it stays." >&2
