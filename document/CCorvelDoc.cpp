@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "app/Resource.h"
+#include "document/ProgramIds.h"
 #include "document/CSelectAdapter.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/AfxStrings.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Resource.h"
+#include "document/ProgramIds.h"
 #include "framework/CComboBox.h"
 #include "framework/CDialog.h"
 

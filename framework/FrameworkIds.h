@@ -1,7 +1,8 @@
 // The framework's own command, string and indicator ids, under the names the
 // framework's sources use. The program declares the same values under the
 // same names in its resource header (namespace win); these live in win::afx so
-// that the two never clash. Framework-internal and for framework tests.
+// that the two never clash. For the framework, its tests, and views below the
+// application that handle the framework's own commands (printing).
 #pragma once
 
 #include "platform/WinTypes.h"

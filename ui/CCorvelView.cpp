@@ -7,9 +7,10 @@
 #include <new>
 #include <utility>
 
-#include "app/Resource.h"
 #include "document/CCorvelDoc.h"
+#include "document/ProgramIds.h"
 #include "framework/AfxMessageBox.h"
+#include "framework/FrameworkIds.h"
 #include "packet/Packet.h"
 #include "platform/WinSock.h"
 #include "ui/ResolverLink.h"
@@ -63,9 +64,9 @@ const CommandEntry CCorvelView::kCommands[] = {
     NotifyHandler(NM_CLICK, &CCorvelView::OnClick),
     CommandHandler(ID_CAPTURE_RESOLVEADDRESSES, &CCorvelView::OnCaptureResolveAddresses),
     UpdateHandler(ID_CAPTURE_RESOLVEADDRESSES, &CCorvelView::OnUpdateCaptureResolveAddresses),
-    CommandHandler(ID_FILE_PRINT, &CView::OnFilePrint),
-    CommandHandler(ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
-    CommandHandler(ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview),
+    CommandHandler(afx::ID_FILE_PRINT, &CView::OnFilePrint),
+    CommandHandler(afx::ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
+    CommandHandler(afx::ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview),
 };
 
 const CommandTable* CCorvelView::GetCommandTable() const {
