@@ -16,7 +16,6 @@
 #include "framework/CSingleDocTemplate.h"
 #include "framework/FileDialogs.h"
 #include "framework/FontSubstitutes.h"
-#include "framework/TestReport.h"
 #include "framework/FrameworkIds.h"
 
 namespace win {
@@ -59,7 +58,6 @@ int CWinApp::Run() {
     }
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFontSubstitutes();
-    testing::StartTestReport();
     QApplication::setApplicationName(QString::fromStdString(m_strAppName));
     if (!InitInstance()) return ExitInstance();
     QApplication::exec();

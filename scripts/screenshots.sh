@@ -32,6 +32,7 @@ xsetroot -solid '#3a6ea5' 2>/dev/null || true
 
 mkdir -p "$WORK/home" docs
 HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$SCALE" \
+    QT_PLUGIN_PATH="$(dirname "$PROGRAM")/../tests/e2e/plugins" QT_QPA_GENERIC_PLUGINS=qvreport \
     QUORVANE_TEST_REPORT="$WORK/report" "$PROGRAM" >/dev/null 2>&1 &
 PROG=$!
 DIALOG=$(timeout 15 xdotool search --sync --onlyvisible --name "^Select Adapter$" | head -1)

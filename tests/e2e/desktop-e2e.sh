@@ -2,13 +2,16 @@
 # The built program on a desktop as a person sees it: Xvfb with the openbox
 # window manager, at scale 1 and 2 (QT_SCALE_FACTOR), a fresh home each time,
 # driven with xdotool inside a private network namespace (lo only, all
-# traffic bounded and to 127.0.0.1). The program's own report of its windows
-# (QUORVANE_TEST_REPORT) gives column widths, the widths their texts need,
-# window frames and the line at the top of the detail window.
+# traffic bounded and to 127.0.0.1). The report of the program's windows (the
+# test plugin qvreport, loaded through the environment, QUORVANE_TEST_REPORT)
+# gives column widths, the widths their texts need, window frames and the
+# line at the top of the detail window.
 #   desktop-e2e.sh PROGRAM [SCALES]    (SCALES default "1 2"; needs root)
 # QV_E2E_SHOTS=DIR keeps a screenshot of each step there.
 set -u
 PROGRAM=$(readlink -f "$1")
+# The report plugin, built beside the program (tests/e2e/TestReportPlugin.cpp).
+REPORT_PLUGINS=$(readlink -f "$(dirname "$PROGRAM")/../tests/e2e/plugins")
 SCALES=${2:-"1 2"}
 
 if [ -z "${QV_E2E_INSIDE:-}" ]; then
@@ -89,7 +92,7 @@ start_program() {  # $1 home, $2 scale, then the program's arguments
     local home=$1 scale=$2; shift 2
     rm -f "$WORK/report"
     env HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
-        QUORVANE_TEST_REPORT="$WORK/report" \
+        QT_PLUGIN_PATH="$REPORT_PLUGINS" QT_QPA_GENERIC_PLUGINS=qvreport QUORVANE_TEST_REPORT="$WORK/report" \
         QUORVANE_TEST_PROBES="00:00:00:000|255.255.255.255|65535|flags: SYN ACK " \
         "$PROGRAM" "$@" >>"$WORK/program.log" 2>&1 &
     PROG=$!

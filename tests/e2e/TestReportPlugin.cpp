@@ -1,22 +1,32 @@
-// The test report of the program's windows: see TestReport.h.
-#include "framework/TestReport.h"
-
+// A Qt generic plugin that reports what the program's windows show, for the
+// tests that drive the built program on a real desktop (tests/e2e/desktop-e2e.sh,
+// scripts/screenshots.sh). It is loaded only when a test asks for it
+// (QT_PLUGIN_PATH with QT_QPA_GENERIC_PLUGINS=qvreport), so nothing of it is
+// in the shipped program. With QUORVANE_TEST_REPORT naming a file, that file
+// is replaced a few times a second by lines that describe every visible
+// top-level window (title, frame, screen area, owner), every list (column
+// widths and the widths their header and cells need, horizontal scroll bar)
+// and every text view (the line at its top). QUORVANE_TEST_PROBES may list
+// texts, separated by "|", whose needed cell width in each list is reported
+// too. The widths are measured as the framework measures them (its
+// FontScale, compiled in).
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
+#include <QGenericPlugin>
 #include <QHeaderView>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QPlainTextEdit>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <string>
 
 #include "framework/FontScale.h"
 
-namespace win::testing {
 namespace {
 
 QString Rect(const QRect& r) { return QString("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
@@ -52,16 +62,16 @@ void DescribeList(QString& out, const QAbstractItemView* view, const QStringList
         const QString title = model->headerData(c, Qt::Horizontal).toString();
         int cells = 0;
         for (int r = 0; r < model->rowCount(); ++r)
-            cells = std::max(cells, FontScale::CellWidth(view, model->index(r, c).data().toString()));
+            cells = std::max(cells, win::FontScale::CellWidth(view, model->index(r, c).data().toString()));
         out += QString("column %1 width=%2 header=%3 cells=%4 title=%5\n")
                    .arg(c)
                    .arg(header->sectionSize(c))
-                   .arg(FontScale::HeaderWidth(header, title))
+                   .arg(win::FontScale::HeaderWidth(header, title))
                    .arg(cells)
                    .arg(title);
     }
     for (const QString& probe : probes)
-        out += QString("probe need=%1 text=%2\n").arg(FontScale::CellWidth(view, probe)).arg(probe);
+        out += QString("probe need=%1 text=%2\n").arg(win::FontScale::CellWidth(view, probe)).arg(probe);
 }
 
 void DescribeText(QString& out, const QPlainTextEdit* edit) {
@@ -71,8 +81,6 @@ void DescribeText(QString& out, const QPlainTextEdit* edit) {
                .arg(edit->document()->blockCount())
                .arg(OneLine(top.block().text()));
 }
-
-}  // namespace
 
 std::string DescribeWindows() {
     const QStringList probes =
@@ -99,20 +107,30 @@ std::string DescribeWindows() {
     return out.toStdString();
 }
 
-void StartTestReport() {
-    const QString path = qEnvironmentVariable("QUORVANE_TEST_REPORT");
-    if (path.isEmpty() || !qApp) return;
-    auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, qApp, [path]() {
-        // Written whole to a temporary file, then renamed, so a reader never sees half.
-        QFile file(path + ".tmp");
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-        file.write(DescribeWindows().c_str());
-        file.close();
-        QFile::remove(path);
-        QFile::rename(path + ".tmp", path);
-    });
-    timer->start(250);
-}
+}  // namespace
 
-}  // namespace win::testing
+class TestReportPlugin : public QGenericPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "TestReportPlugin.json")
+
+public:
+    QObject* create(const QString&, const QString&) override {
+        const QString path = qEnvironmentVariable("QUORVANE_TEST_REPORT");
+        if (path.isEmpty() || !qApp) return nullptr;
+        // The application owns what a generic plugin makes and deletes it at exit.
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, timer, [path]() {
+            // Written whole to a temporary file, then renamed, so a reader never sees half.
+            QFile file(path + ".tmp");
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+            file.write(DescribeWindows().c_str());
+            file.close();
+            QFile::remove(path);
+            QFile::rename(path + ".tmp", path);
+        });
+        timer->start(250);
+        return timer;
+    }
+};
+
+#include "TestReportPlugin.moc"
