@@ -22,12 +22,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/linux/helper/CaptureHelperProtocol.h"
+#include "tests/support/CapableHelper.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackSender.h"
 #include "tests/support/NetNamespace.h"
@@ -55,9 +57,10 @@ struct Launch {
     bool sendRequest = true;
     bool attachDescriptor = false;
     int runAsUid = -1;  // -1: as the test
-    // Runs once the capture has started, with the channel; the channel is
-    // closed after it returns.
-    std::function<void(int channel)> whileCapturing;
+    std::string helper = QV_CAPTURE_HELPER;
+    // Runs once the capture has started, with the channel and the helper's
+    // pid; the channel is closed after it returns.
+    std::function<void(int channel, pid_t helper)> whileCapturing;
 };
 
 struct Outcome {
@@ -125,8 +128,9 @@ void SendRequest(int channel, const std::string& request, int attach) {
     sendmsg(channel, &message, MSG_NOSIGNAL);
 }
 
-pid_t StartHelper(int theirs, int output, int runAsUid, const std::vector<std::string>& extra) {
-    std::vector<std::string> words{QV_CAPTURE_HELPER};
+pid_t StartHelper(int theirs, int output, int runAsUid, const std::vector<std::string>& extra,
+                  const std::string& helper = QV_CAPTURE_HELPER) {
+    std::vector<std::string> words{helper};
     words.insert(words.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -167,7 +171,7 @@ void RunHelper(const Launch& launch, Outcome* outcome) {
     }
     int output[2];
     ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
-    pid_t pid = StartHelper(theirs, output[1], launch.runAsUid, launch.extraArguments);
+    pid_t pid = StartHelper(theirs, output[1], launch.runAsUid, launch.extraArguments, launch.helper);
     ASSERT_GT(pid, 0);
     close(output[1]);
     if (theirs >= 0) close(theirs);
@@ -176,7 +180,7 @@ void RunHelper(const Launch& launch, Outcome* outcome) {
         if (launch.sendRequest) {
             SendRequest(ours, launch.request, launch.attachDescriptor ? output[0] : -1);
             if (ReadReply(ours, outcome) && outcome->replies[1].error == 0 && launch.whileCapturing)
-                launch.whileCapturing(ours);
+                launch.whileCapturing(ours, pid);
         }
     }
     if (ours >= 0) close(ours);
@@ -359,7 +363,7 @@ TEST(CaptureHelper, StreamsPcapngThatLibpcapReadsWithKernelTimes) {
         std::string stream;
         testsupport::UdpFlow flow;
         timespec before{}, after{};
-        launch.whileCapturing = [&](int channel) {
+        launch.whileCapturing = [&](int channel, pid_t) {
             testsupport::LoopbackSender sender;
             clock_gettime(CLOCK_REALTIME, &before);
             flow = sender.SendUdp(50, 64);
@@ -420,7 +424,7 @@ TEST(CaptureHelper, TheFilterPicksDatagramsAndOnlyIPv4Passes) {
         Launch launch;
         launch.request = SoundRequest(static_cast<int>(if_nametoindex("lo")), udpPort9);
         std::string stream;
-        launch.whileCapturing = [&](int channel) {
+        launch.whileCapturing = [&](int channel, pid_t) {
             testsupport::LoopbackSender sender;
             sender.SendUdp(5, 10);
             testsupport::LoopbackSender::SendUdpTo("127.0.0.1", 9, 3, 10);
@@ -499,6 +503,58 @@ TEST(CaptureHelper, EndsWhenTheProgramDiesAtAnyStep) {
             }
             EXPECT_TRUE(Gone(helper)) << "step " << step;
         }
+    }));
+}
+
+// The lines of /proc/<pid>/status that say what the process may do.
+std::string Line(pid_t pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + ":", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+// An ordinary user who may run the helper (as a member of the group may) and
+// runs it by hand: it gets a stream, never a descriptor, and the helper holds
+// no capability and no way to do more once it captures.
+TEST(CaptureHelper, RunByHandItHandsOverNoDescriptorAndKeepsNoCapability) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        testsupport::CapableHelper capable(QV_CAPTURE_HELPER);
+        if (capable.Path().empty()) ChildProcess::SkipChild(capable.Reason());
+        const int lo = static_cast<int>(if_nametoindex("lo"));
+        EXPECT_CHILD_PASSED(ChildProcess::Run([&] {
+            std::string reason;
+            if (!testsupport::Privileges::BecomeUser(65534, 65534, &reason)) ChildProcess::FailChild(reason);
+            Launch launch;
+            launch.helper = capable.Path();
+            launch.request = SoundRequest(lo);
+            std::string stream;
+            std::string capabilities, permitted, noNewPrivileges, seccomp;
+            launch.whileCapturing = [&](int channel, pid_t helper) {
+                testsupport::LoopbackSender sender;
+                sender.SendUdp(3, 10);
+                stream = ReadStream(channel, std::chrono::milliseconds(300));
+                capabilities = Line(helper, "CapEff");
+                permitted = Line(helper, "CapPrm");
+                noNewPrivileges = Line(helper, "NoNewPrivs");
+                seccomp = Line(helper, "Seccomp");
+            };
+            Outcome outcome;
+            RunHelper(launch, &outcome);
+            ASSERT_EQ(outcome.replies.size(), 2u) << "the member may capture";
+            EXPECT_EQ(outcome.replies[0].error, 0);
+            EXPECT_EQ(outcome.replies[1].error, 0);
+            EXPECT_TRUE(outcome.descriptors.empty()) << "no descriptor ever leaves the helper";
+            EXPECT_EQ(outcome.status, kChannelClosed);
+            ASSERT_GE(stream.size(), 4u);
+            EXPECT_EQ(stream.compare(0, 4, "\x0A\x0D\x0D\x0A", 4), 0) << "a pcapng stream";
+            EXPECT_EQ(capabilities, "\t0000000000000000");
+            EXPECT_EQ(permitted, "\t0000000000000000");
+            EXPECT_EQ(noNewPrivileges, "\t1");
+            EXPECT_EQ(seccomp, "\t2") << "filtered";
+        }));
     }));
 }
 

@@ -7,7 +7,11 @@
 // so traffic of tests running in parallel never shows up.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -17,6 +21,7 @@
 #include "platform/TestHooks.h"
 #include "platform/WinKernel.h"
 #include "platform/WinSock.h"
+#include "tests/support/CapableHelper.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackSender.h"
 #include "tests/support/NetNamespace.h"
@@ -578,6 +583,65 @@ TEST_F(CaptureSocketTest, FullBuffersCountDropsExactly) {
                            nullptr),
                   SOCKET_ERROR);
         EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    }));
+}
+
+// An ordinary user who may run the helper captures; meanwhile no process but
+// the helper holds a packet socket, as `ss -0 -p` lists them.
+TEST_F(CaptureSocketTest, AsAnOrdinaryUserOnlyTheHelperHoldsAPacketSocket) {
+    EXPECT_CHILD_PASSED(NetNamespace::RunIsolated([] {
+        testsupport::CapableHelper capable(QV_CAPTURE_HELPER);
+        if (capable.Path().empty()) ChildProcess::SkipChild(capable.Reason());
+        int ready[2], quit[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(quit), 0);
+        const pid_t member = fork();
+        ASSERT_GE(member, 0);
+        if (member == 0) {
+            char state = 'U';
+            if (testsupport::Privileges::BecomeUser(65534, 65534)) {
+                win::testing::SetCaptureHelper(capable.Path().c_str());
+                WSADATA data;
+                WSAStartup(0x0202, &data);
+                Capture capture("127.0.0.1");
+                state = 'F';
+                if (capture.Ok()) {
+                    LoopbackSender sender;
+                    testsupport::UdpFlow flow = sender.SendUdp(3, 10);
+                    auto ours = capture.Collect(3, [&](const Datagram& d) { return d.Port(0) == flow.sourcePort; });
+                    state = ours.size() == 3 ? 'R' : 'N';
+                }
+                [[maybe_unused]] ssize_t ignored = write(ready[1], &state, 1);
+                ignored = read(quit[0], &state, 1);
+                _exit(0);
+            }
+            [[maybe_unused]] ssize_t ignored = write(ready[1], &state, 1);
+            _exit(1);
+        }
+        char state = 0;
+        ASSERT_EQ(read(ready[0], &state, 1), 1);
+        EXPECT_EQ(state, 'R') << "U: not an ordinary user, F: no capture, N: nothing captured";
+        std::string listing;
+        if (FILE* ss = popen("ss -0 -p 2>&1", "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, ss) != nullptr) listing += line;
+            pclose(ss);
+        }
+        [[maybe_unused]] ssize_t ignored = write(quit[1], "q", 1);
+        int status = 0;
+        waitpid(member, &status, 0);
+        int sockets = 0;
+        std::size_t at = 0;
+        while ((at = listing.find("users:((", at)) != std::string::npos) {
+            const std::size_t end = listing.find('\n', at);
+            const std::string holders = listing.substr(at, end - at);
+            EXPECT_EQ(holders.rfind("users:((\"quorvane-captur\"", 0), 0u) << holders;
+            EXPECT_EQ(holders.find("),("), std::string::npos) << "one holder: " << holders;
+            EXPECT_EQ(holders.find("pid=" + std::to_string(member) + ","), std::string::npos) << holders;
+            ++sockets;
+            at = end;
+        }
+        EXPECT_EQ(sockets, 1) << listing;
     }));
 }
 
