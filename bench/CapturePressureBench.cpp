@@ -1,18 +1,28 @@
 // Capture under pressure, beside peer capture programs in the same runs. The
-// engine runs in a child process of its own (so that SIGSTOP stops all of it)
-// with a consumer that only pops and frees; the peers write to /dev/null. All
-// traffic is a bounded UDP flood on lo inside a private network namespace, so
-// lo carries nothing else. Needs root, tcpdump and (for the bursts) dumpcap.
+// engine runs in a child process of its own (so that SIGSTOP stops all of it,
+// and not its capture helper, which is the engine's child) with a consumer
+// that only pops and frees; the peers write to /dev/null. All traffic is a
+// bounded UDP flood on lo inside a private network namespace, so lo carries
+// nothing else. Needs root, tcpdump and (for the bursts) dumpcap. The engine's
+// CPU counts its capture helper's too, when it has one.
 //
 // - BM_Stall: the whole engine process is stopped (SIGSTOP) for a while in
-//   the middle of a paced flood; tcpdump keeps running. Loss of each.
+//   the middle of a paced flood; tcpdump keeps running. Loss of each, the
+//   loss the engine reported, and the helper's peak resident memory.
 // - BM_Burst: 300,000 datagrams at a paced rate or at the sender's full
 //   rate, captured at once by the engine, dumpcap and `tcpdump -w`: loss and
 //   CPU per captured datagram of each (all threads, from schedstat, counted
 //   from before the flood until the last ring block has been taken).
+// - BM_WholeCpu: one capturer alone (none, the engine, dumpcap or tcpdump)
+//   on the same flood, with the sender's own CPU: on lo the kernel delivers
+//   to every capturer in the sender's system calls, so the sender's CPU less
+//   that of the run with no capturer is the kernel's share of the capture.
 // - BM_Latency: from the sending of a datagram to its record's pop, at a low
 //   paced rate.
 #include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +30,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -148,6 +161,50 @@ private:
     bench::ChildProcess m_child;
 };
 
+// Pids of the processes a process started (its capture helper).
+std::vector<int> Children(int pid)
+{
+    std::vector<int> children;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* dir = ::opendir(tasks.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream in(tasks + "/" + entry->d_name + "/children");
+            for (int child; in >> child;) children.push_back(child);
+        }
+        ::closedir(dir);
+    }
+    return children;
+}
+
+// CPU of a process and of the processes it started.
+long long TreeCpuNanoseconds(int pid)
+{
+    long long total = bench::CpuNanoseconds(pid);
+    for (int child : Children(pid)) total += std::max(0LL, bench::CpuNanoseconds(child));
+    return total;
+}
+
+// Peak resident memory of the engine's children (its capture helper), in MiB.
+double ChildPeakResidentMiB(int pid)
+{
+    double total = 0;
+    for (int child : Children(pid)) {
+        std::ifstream in("/proc/" + std::to_string(child) + "/status");
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) total += std::atof(line.c_str() + 6) / 1024.0;
+        }
+    }
+    return total;
+}
+
+long long ThreadCpuNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
 double LostPercent(long long sent, long long captured)
 {
     return captured < 0 ? -1 : 100.0 * static_cast<double>(sent - captured) / static_cast<double>(sent);
@@ -189,8 +246,10 @@ void BM_Stall(benchmark::State& state)
         engine.Continue();
         flood.join();
         std::this_thread::sleep_for(2000ms);
+        const double helperMiB = ChildPeakResidentMiB(engine.Pid());
         const EngineResult result = engine.Finish();
         const long reference = tcpdump.Finish();
+        state.counters["helper_peak_rss_MiB"] = helperMiB;
         state.counters["sent_per_s"] = count / seconds;
         state.counters["engine_lost"] = static_cast<double>(count - result.captured);
         state.counters["engine_reported_lost"] = static_cast<double>(result.lost);
@@ -201,6 +260,8 @@ void BM_Stall(benchmark::State& state)
 BENCHMARK(BM_Stall)
     ->ArgNames({"rate", "stall_ms", "count"})
     ->Args({10000, 1000, 30000})
+    ->Args({10000, 10000, 150000})
+    ->Args({100000, 10000, 1500000})
     ->Args({300000, 200, 300000})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
@@ -220,13 +281,13 @@ void BM_Burst(benchmark::State& state)
         bench::PeerCapture dumpcap(bench::PeerCapture::Tool::Dumpcap, kFilter);
         bench::PeerCapture tcpdump(bench::PeerCapture::Tool::Tcpdump, kFilter);
         EngineProcess engine;
-        const long long engineCpu = bench::CpuNanoseconds(engine.Pid());
+        const long long engineCpu = TreeCpuNanoseconds(engine.Pid());
         const long long dumpcapCpu = bench::CpuNanoseconds(dumpcap.Pid());
         const long long tcpdumpCpu = bench::CpuNanoseconds(tcpdump.Pid());
         const double seconds = bench::FloodLoopback(sink.Port(), kCount, payload, rate);
         // libpcap's programs take a ring block when it fills or times out (1 s).
         std::this_thread::sleep_for(2500ms);
-        const long long engineUsed = bench::CpuNanoseconds(engine.Pid()) - engineCpu;
+        const long long engineUsed = TreeCpuNanoseconds(engine.Pid()) - engineCpu;
         const long long dumpcapUsed = bench::CpuNanoseconds(dumpcap.Pid()) - dumpcapCpu;
         const long long tcpdumpUsed = bench::CpuNanoseconds(tcpdump.Pid()) - tcpdumpCpu;
         const EngineResult result = engine.Finish();
@@ -248,6 +309,48 @@ BENCHMARK(BM_Burst)
     ->Args({1400, 0})
     ->Args({64, 100000})
     ->Args({1400, 100000})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Args: payload bytes, rate per second (0: full rate), capturer (0 none, 1
+// the engine, 2 dumpcap, 3 tcpdump). CPU per datagram sent: the capturer's
+// processes and the sender's thread (the kernel's delivery runs there).
+void BM_WholeCpu(benchmark::State& state)
+{
+    if (!Prepare(state)) {
+        return;
+    }
+    constexpr int kCount = 300000;
+    const int payload = static_cast<int>(state.range(0));
+    const int rate = static_cast<int>(state.range(1));
+    const int tool = static_cast<int>(state.range(2));
+    for (auto _ : state) {
+        bench::UdpSink sink;
+        std::unique_ptr<EngineProcess> engine;
+        std::unique_ptr<bench::PeerCapture> peer;
+        if (tool == 1) engine = std::make_unique<EngineProcess>();
+        if (tool == 2) peer = std::make_unique<bench::PeerCapture>(bench::PeerCapture::Tool::Dumpcap, kFilter);
+        if (tool == 3) peer = std::make_unique<bench::PeerCapture>(bench::PeerCapture::Tool::Tcpdump, kFilter);
+        const int pid = engine ? engine->Pid() : peer ? peer->Pid() : -1;
+        const long long before = pid > 0 ? TreeCpuNanoseconds(pid) : 0;
+        const long long senderBefore = ThreadCpuNanoseconds();
+        const double seconds = bench::FloodLoopback(sink.Port(), kCount, payload, rate);
+        const long long sender = ThreadCpuNanoseconds() - senderBefore;
+        std::this_thread::sleep_for(2500ms);
+        const long long used = pid > 0 ? TreeCpuNanoseconds(pid) - before : 0;
+        long long captured = kCount;
+        if (engine) captured = engine->Finish().captured;
+        if (peer) captured = peer->Finish();
+        state.counters["sent_per_s"] = kCount / seconds;
+        state.counters["lost_pct"] = LostPercent(kCount, captured);
+        state.counters["sender_cpu_us"] = MicrosecondsPer(sender, kCount);
+        state.counters["capturer_cpu_us"] = MicrosecondsPer(used, kCount);
+    }
+}
+BENCHMARK(BM_WholeCpu)
+    ->ArgNames({"payload", "rate", "tool"})
+    ->ArgsProduct({{64, 1400}, {0, 100000}, {0, 1, 2, 3}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -1,11 +1,9 @@
 // Time from Start (OpenCapture) to the first record taken from the engine,
-// with the packet socket created directly (the process holds CAP_NET_RAW)
-// against one handed over by the capture-socket helper, while a bounded
-// loopback sender keeps one datagram in flight every millisecond. The two
-// differ only in how the socket is made, which is what a person waits for
-// between Start and the first row. Needs root; run with
+// through the capture helper (the only way to capture), while a bounded
+// loopback sender keeps one datagram in flight every millisecond: what a
+// person waits for between Start and the first row. Needs root; run with
 //   bench/StartLatencyBench --benchmark_repetitions=20
-// and read the medians. Also the socket() call alone, both ways.
+// and read the medians. Also the socket() call alone (starting the helper).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -19,7 +17,6 @@
 #include "platform/WinSock.h"
 
 using namespace win;
-using win::testing::PacketSocketSource;
 
 namespace {
 
@@ -29,13 +26,8 @@ struct Winsock {
     WSADATA data{};
 };
 
-PacketSocketSource SourceOf(const benchmark::State& state) {
-    return state.range(0) == 0 ? PacketSocketSource::Direct : PacketSocketSource::Helper;
-}
-
 void BM_StartToFirstRecord(benchmark::State& state) {
     Winsock winsock;
-    win::testing::SetPacketSocketSource(SourceOf(state));
     bench::UdpSink sink;
     for (auto _ : state) {
         std::atomic<bool> stop(false);
@@ -66,14 +58,12 @@ void BM_StartToFirstRecord(benchmark::State& state) {
         engine.CloseCapture();
         engine.ReleaseConsumers();
     }
-    win::testing::SetPacketSocketSource(PacketSocketSource::Automatic);
 }
-BENCHMARK(BM_StartToFirstRecord)->ArgName("helper")->Arg(0)->Arg(1)->UseManualTime()->Iterations(1)
+BENCHMARK(BM_StartToFirstRecord)->UseManualTime()->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 void BM_SocketCall(benchmark::State& state) {
     Winsock winsock;
-    win::testing::SetPacketSocketSource(SourceOf(state));
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
@@ -84,11 +74,11 @@ void BM_SocketCall(benchmark::State& state) {
         }
         closesocket(s);
     }
-    win::testing::SetPacketSocketSource(PacketSocketSource::Automatic);
 }
-// Only socket() is timed: closing a packet socket waits for a network grace
-// period (synchronize_net), which would swamp it; hence also few iterations.
-BENCHMARK(BM_SocketCall)->ArgName("helper")->Arg(0)->Arg(1)->Iterations(20)->UseManualTime()
+// Only socket() is timed: closing ends and reaps the helper, whose packet
+// socket waits for a network grace period (synchronize_net); hence also few
+// iterations.
+BENCHMARK(BM_SocketCall)->Iterations(20)->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -26,6 +26,10 @@
 //   appends the whole batch under one lock and sets the packet event once. A
 //   batch left unfinished at the bound leaves FD_READ recorded, so the wait
 //   fires again at once for the rest.
+// - Each record carries the time the system stamped on its datagram's
+//   arrival, so rows keep their true times however late a run takes them.
+// - An FD_CLOSE keeps its error code (the interface went away, or the capture
+//   ended otherwise) for the document to tell the user why capture stopped.
 // - Loss is never silent: after each batch the engine asks the socket how
 //   many datagrams the system dropped (its receive ring was full) and writes a
 //   trace line with the new count, at most one a second while losses go on,
@@ -158,9 +162,15 @@ void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
     interfaces.insert(interfaces.end(), found.begin(), found.end());
 }
 
+int CaptureEngine::GetCloseError() const
+{
+    return m_nCloseError.load();
+}
+
 void CaptureEngine::OpenCapture()
 {
     CloseCapture();
+    m_nCloseError.store(0);
     // Memory may have been freed since the last capture stopped.
     m_memoryWatch.Check();
 
@@ -250,6 +260,8 @@ void CaptureEngine::OnNetworkEvent()
     if (events.lNetworkEvents == FD_READ) {
         ReceiveDatagrams(s);
     } else if (events.lNetworkEvents == FD_CLOSE) {
+        // Kept for the document, which says why the capture ended.
+        m_nCloseError.store(events.iErrorCode[FD_CLOSE_BIT]);
         CloseSocketIfCurrent(s);
     }
 }
@@ -271,7 +283,7 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
     bool room = m_memoryWatch.HasRoom();
     while (room && taken < kBatchLimit) {
         ++taken;
-        Packet* packet = nullptr;
+        IPPacket* packet = nullptr;
         try {
             packet = new IPPacket;
         } catch (const std::bad_alloc&) {
@@ -281,12 +293,16 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
             continue;
         }
 
-        const int received = recv(s, reinterpret_cast<char*>(packet->GetData()), packet->GetCapacity(), 0);
+        FILETIME arrival{};
+        const int received =
+            WSARecvWithArrivalTime(s, reinterpret_cast<char*>(packet->GetData()), packet->GetCapacity(), &arrival);
         if (received == SOCKET_ERROR) {
             // Nothing more waits (or the socket failed): the batch is complete.
             delete packet;
             break;
         }
+        // The time the system stamped on arrival, not the time of this run.
+        packet->SetArrivalTime((static_cast<ULONGLONG>(arrival.dwHighDateTime) << 32) | arrival.dwLowDateTime);
         try {
             packet->SetReceived(received);
         } catch (const std::bad_alloc&) {

@@ -74,6 +74,11 @@ public:
     /// Datagrams the system dropped on this engine's capture sockets because
     /// they arrived faster than they were taken, as far as read so far. Any thread.
     unsigned long long GetLostCount() const;
+    /// Why the system ended the last capture: the error code its FD_CLOSE
+    /// came with (WSAENETDOWN: the interface went away; WSAECONNABORTED: the
+    /// capture ended otherwise), or 0 when no capture has ended that way since
+    /// OpenCapture. Any thread.
+    int GetCloseError() const;
     /// True once after the handler stopped a capture for lack of memory
     /// (consumer thread or UI thread); false until the next such stop.
     bool TakeMemoryStop();
@@ -125,4 +130,5 @@ private:
     bool m_bReportedLoss;                   // a loss line has been written
     std::chrono::steady_clock::time_point m_tLastReport;  // when
     std::atomic<unsigned long long> m_nLost;
+    std::atomic<int> m_nCloseError{0};
 };

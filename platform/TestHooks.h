@@ -48,10 +48,12 @@ void ReadOwnControlGroups(std::string& v1Memory, std::string& v2);
 
 /// Counters of capture sockets, for benchmarks and loss tests.
 struct CaptureStatistics {
+    // The kernel's counts come from the helper's statistics blocks, which it
+    // writes whenever the drop count changes and when the interface goes away.
     unsigned long long kernelPackets = 0;  ///< datagrams the kernel matched, dropped ones included
-    unsigned long long kernelDrops = 0;    ///< datagrams the kernel dropped (ring or queue full)
+    unsigned long long kernelDrops = 0;    ///< datagrams the kernel dropped (the helper's ring full)
     unsigned long long received = 0;       ///< datagrams handed out by recv
-    bool ring = false;                     ///< a memory-mapped receive ring is in use
+    bool ring = false;                     ///< the helper's stream has started
 };
 /// The counters of one open capture socket; false for an unknown handle.
 bool GetCaptureStatistics(SOCKET s, CaptureStatistics* statistics);
@@ -60,30 +62,32 @@ bool GetCaptureStatistics(SOCKET s, CaptureStatistics* statistics);
 CaptureStatistics GetTotalCaptureStatistics();
 void ResetTotalCaptureStatistics();
 
-/// How SIO_RCVALL sets up the receive path of later capture sockets.
+/// The shape of the receive ring that the capture helper sets up for later
+/// capture sockets. The helper copies datagrams out of the ring as the kernel
+/// hands blocks over and holds them for a stalled program in a buffer of its
+/// own, so the ring only has to cover the helper's own pauses.
 struct CaptureRingOptions {
-    bool enabled = true;              ///< false: a plain socket with a large receive buffer
-    /// Bytes per ring block (a multiple of the page size): room for the
-    /// largest datagram, and small, so that blocks handed over by time-out
+    /// Bytes per ring block (a power of two from 64 KiB to 4 MiB): room for
+    /// the largest datagram, and small, so that blocks handed over by time-out
     /// while hardly filled waste little of the ring.
     unsigned blockSize = 1u << 17;
-    /// Blocks in the ring (64 MiB): a stall of the process rides on the
-    /// blocks; at 10,000 datagrams/s one block times out every blockTimeoutMs
-    /// ms, so 512 blocks hold about five seconds of it.
-    unsigned blockCount = 512;
+    /// Blocks in the ring (32 MiB): at the sender's full rate of small
+    /// datagrams, about 200,000 of them.
+    unsigned blockCount = 256;
     /// A block that holds datagrams is handed over after this at the latest;
     /// short enough that rows appear within about 20 ms.
     unsigned blockTimeoutMs = 10;
+    /// The helper's buffer for a stalled program (1 MiB to 256 MiB; its pages
+    /// are used only as far as it fills): about 500,000 small datagrams, where
+    /// a 10 s stall at 10,000 per second needs a fifth of it.
+    unsigned bufferBytes = 64u << 20;
 };
 /// Replaces the options; null restores the defaults.
 void SetCaptureRingOptions(const CaptureRingOptions* options);
 CaptureRingOptions GetCaptureRingOptions();
 
-/// Where later capture sockets come from. Automatic: created directly when
-/// the process holds CAP_NET_RAW, else by the capture-socket helper.
-enum class PacketSocketSource { Automatic, Helper, Direct };
-/// Sets the source; helperPath (null: the helper beside the executable) and
-/// timeoutMs (0: the default) replace where the helper is and how long it may take.
-void SetPacketSocketSource(PacketSocketSource source, const char* helperPath = nullptr, int timeoutMs = 0);
+/// Where the capture helper is (null: beside the executable, as installed)
+/// and how long the program waits for each of its replies (0: the default).
+void SetCaptureHelper(const char* helperPath, int timeoutMs = 0);
 
 }  // namespace win::testing

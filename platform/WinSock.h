@@ -1,5 +1,5 @@
 // Windows Sockets 2 services: start-up and clean-up, error codes, the raw
-// capture socket (an AF_PACKET receiver behind socket/bind/WSAIoctl/recv), the
+// capture socket (a capture helper's stream behind socket/bind/WSAIoctl/recv), the
 // interface address list, network-event selection, address text conversion,
 // byte order and reverse host-name lookup.
 #pragma once
@@ -36,6 +36,7 @@ inline constexpr int WSAEAFNOSUPPORT = 10047;
 inline constexpr int WSAEADDRINUSE = 10048;
 inline constexpr int WSAEADDRNOTAVAIL = 10049;
 inline constexpr int WSAENETDOWN = 10050;
+inline constexpr int WSAECONNABORTED = 10053;
 inline constexpr int WSAENOBUFS = 10055;
 inline constexpr int WSAENOTCONN = 10057;
 inline constexpr int WSAESHUTDOWN = 10058;
@@ -106,6 +107,10 @@ int bind(SOCKET s, const sockaddr* name, int nameLength);
 int closesocket(SOCKET s);
 /// Takes one datagram (truncated to length). WSAEWOULDBLOCK when none waits.
 int recv(SOCKET s, char* buffer, int length, int flags);
+struct FILETIME;
+/// As recv with no flags, and also gives the datagram's arrival time as the
+/// system stamped it on arrival (UTC), however long it then waited.
+int WSARecvWithArrivalTime(SOCKET s, char* buffer, int length, FILETIME* arrivalTime);
 
 struct WSAOVERLAPPED;
 using LPWSAOVERLAPPED = WSAOVERLAPPED*;
@@ -127,7 +132,11 @@ inline constexpr DWORD SIO_SET_CAPTURE_FILTER = 0x98000102;
 inline constexpr unsigned int RCVALL_OFF = 0;
 inline constexpr unsigned int RCVALL_ON = 1;
 /// SIO_RCVALL with RCVALL_ON starts delivery of every datagram sent or received
-/// on the bound interface (each datagram once). SIO_ADDRESS_LIST_QUERY fills a
+/// on the bound interface (each datagram once); RCVALL_OFF once it is on fails
+/// with WSAEOPNOTSUPP (closing the socket stops a capture). When the interface
+/// goes away FD_CLOSE comes with WSAENETDOWN; when the capture ends for any
+/// other reason, with WSAECONNABORTED. A link that goes down and up again
+/// does not end it. SIO_ADDRESS_LIST_QUERY fills a
 /// SOCKET_ADDRESS_LIST with the machine's IPv4 interface addresses; WSAEFAULT when
 /// the output buffer is too small.
 int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOID outBuffer, DWORD outLength,

@@ -1,11 +1,10 @@
-// The capture socket object: binding, receive-all, taking datagrams, and the
-// network events with their watcher thread (see CaptureSocket.h for locking
-// and the watcher's lifetime).
+// The capture socket object: binding, the filter, starting the helper's
+// capture, taking datagrams from its stream, and the network events with
+// their watcher thread (see CaptureSocket.h for locking and the watcher's
+// lifetime).
 #include "platform/linux/CaptureSocket.h"
 
 #include <linux/filter.h>
-#include <linux/if_ether.h>
-#include <linux/if_packet.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -20,51 +19,51 @@
 #include "platform/WinKernel.h"
 #include "platform/linux/Internal.h"
 #include "platform/linux/KernelObjects.h"
+#include "platform/linux/helper/CaptureHelperProtocol.h"
 
 namespace win::detail {
 
 namespace {
-// Without a ring, the socket's own queue has to absorb bursts instead.
-constexpr int kFallbackReceiveBuffer = 64 << 20;
+namespace protocol = quorvane::capturehelper;
 
-// Keeps IPv4 datagrams only: the socket listens to every protocol so that it
-// sees outgoing datagrams too, which the kernel shows only to such sockets.
-int AttachIPv4Filter(int fd) {
-    static sock_filter code[] = {
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0x40000),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) return errno;
-    return 0;
+// 100 ns units between 1601-01-01 and 1970-01-01.
+constexpr ULONGLONG kUnixEpochAsFileTime = 116444736000000000ULL;
+
+// Why the stream ended, from the helper's exit status.
+int EndReason(int status) {
+    return status == protocol::kInterfaceGone ? WSAENETDOWN : WSAECONNABORTED;
 }
 
-int BindToInterface(int fd, int index, int protocol) {
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(static_cast<u_short>(protocol));
-    address.sll_ifindex = index;
-    if (::bind(fd, reinterpret_cast<::sockaddr*>(&address), sizeof address) != 0) return errno;
-    return 0;
+// The kernel checks a filter the same way on every socket: trying it on a
+// socket of our own finds a program the helper's socket would refuse, before
+// the helper is asked.
+int CheckFilter(const void* program, std::size_t count) {
+    int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return WsaErrorFromErrno(errno);
+    sock_fprog filter{static_cast<unsigned short>(count),
+                      const_cast<sock_filter*>(static_cast<const sock_filter*>(program))};
+    int result = setsockopt(probe, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
+    ::close(probe);
+    return result == 0 ? 0 : result == EINVAL || result == ENOMEM ? WSAEINVAL : WsaErrorFromErrno(result);
 }
 }  // namespace
 
-CaptureSocket::CaptureSocket(int fd)
-    : m_fd(fd),
+CaptureSocket::CaptureSocket(int channel, int helper)
+    : m_channel(channel),
       m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_closeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_epollFd(epoll_create1(EPOLL_CLOEXEC)) {
-    if (m_epollFd < 0 || m_wakeFd < 0 || m_fd < 0) return;
+      m_epollFd(epoll_create1(EPOLL_CLOEXEC)),
+      m_helper(helper),
+      m_stream(protocol::kMaxMessage) {
+    if (m_epollFd < 0 || m_wakeFd < 0 || m_channel < 0) return;
     epoll_event wake{};
     wake.events = EPOLLIN;
     wake.data.fd = m_wakeFd;
-    epoll_event socket{};
-    socket.events = EPOLLONESHOT;  // armed by ArmLocked
-    socket.data.fd = m_fd;
+    epoll_event channelEvent{};
+    channelEvent.events = EPOLLONESHOT;  // armed by ArmLocked
+    channelEvent.data.fd = m_channel;
     if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_wakeFd, &wake) != 0 ||
-        epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_fd, &socket) != 0) {
+        epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_channel, &channelEvent) != 0) {
         ::close(m_epollFd);
         m_epollFd = -1;
     }
@@ -72,21 +71,39 @@ CaptureSocket::CaptureSocket(int fd)
 
 CaptureSocket::~CaptureSocket() {
     Close();
-    ::close(m_fd);
+    // A closed channel ends the helper at once; one that does not end is killed.
+    if (m_channel >= 0) ::close(m_channel);
+    if (m_helper > 0) ReapCaptureHelper(m_helper, CaptureHelperTimeoutMs());
     if (m_wakeFd >= 0) ::close(m_wakeFd);
     if (m_closeFd >= 0) ::close(m_closeFd);
     if (m_epollFd >= 0) ::close(m_epollFd);
 }
 
-bool CaptureSocket::IsValid() const { return m_fd >= 0 && m_wakeFd >= 0 && m_closeFd >= 0 && m_epollFd >= 0; }
+bool CaptureSocket::IsValid() const {
+    return m_channel >= 0 && m_wakeFd >= 0 && m_closeFd >= 0 && m_epollFd >= 0;
+}
 
 int CaptureSocket::Bind(const InterfaceInfo& owner) {
     std::lock_guard lock(m_mutex);
     if (m_closed) return WSAENOTSOCK;
     if (m_interface.index != 0) return WSAEINVAL;
-    // Protocol 0: bound to the interface but not yet receiving anything.
-    if (int error = BindToInterface(m_fd, owner.index, 0)) return WsaErrorFromErrno(error);
     m_interface = owner;
+    return 0;
+}
+
+int CaptureSocket::SetFilter(const void* program, DWORD length) {
+    if (length % sizeof(protocol::FilterInstruction) != 0 || (program == nullptr && length != 0)) return WSAEINVAL;
+    const std::size_t count = length / sizeof(protocol::FilterInstruction);
+    if (count > protocol::kMaxFilterLength) return WSAEINVAL;
+    std::lock_guard lock(m_mutex);
+    if (m_closed) return WSAENOTSOCK;
+    // After bind, before the capture starts: the helper takes one request.
+    if (m_interface.index == 0 || m_started) return WSAEINVAL;
+    if (count != 0) {
+        if (int error = CheckFilter(program, count)) return error;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(program);
+    m_filter.assign(bytes, bytes + length);
     return 0;
 }
 
@@ -95,52 +112,122 @@ int CaptureSocket::SetReceiveAll(bool on) {
     if (m_closed) return WSAENOTSOCK;
     if (m_interface.index == 0) return WSAEINVAL;
     if (!on) {
-        if (int error = BindToInterface(m_fd, m_interface.index, 0)) return WsaErrorFromErrno(error);
+        // The helper, once capturing, cannot be paused; Stop closes the socket.
+        if (m_started) return WSAEOPNOTSUPP;
         m_receiving = false;
         return 0;
     }
-    if (!m_receivePathReady) {
-        // The filter and the ring go in before the socket starts listening, so
-        // no datagram of another protocol and none outside the ring slips in.
-        if (int error = AttachIPv4Filter(m_fd)) return WsaErrorFromErrno(error);
-        if (m_interface.loopback) {
-            // On loopback every datagram passes twice, once sent and once
-            // received; keeping only the received copy shows each one once.
-            int one = 1;
-            if (setsockopt(m_fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0)
-                return WsaErrorFromErrno(errno);
-        }
-        win::testing::CaptureRingOptions options = win::testing::GetCaptureRingOptions();
-        m_usesRing = options.enabled &&
-                     m_ring.Attach(m_fd, options.blockSize, options.blockCount, options.blockTimeoutMs) == 0;
-        if (!m_usesRing) {
-            int size = kFallbackReceiveBuffer;
-            setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        }
-        m_counters.ring = m_usesRing;
-        m_receivePathReady = true;
+    if (m_failed) return m_failError;
+    if (!m_started) {
+        if (int error = StartLocked()) return error;
     }
-    if (int error = BindToInterface(m_fd, m_interface.index, ETH_P_ALL)) return WsaErrorFromErrno(error);
     m_receiving = true;
     Wake(m_wakeFd);
     return 0;
 }
 
-long CaptureSocket::TakeLocked(char* buffer, std::size_t length) {
-    if (m_usesRing) return m_ring.Take(buffer, length);
-    ssize_t count = ::recv(m_fd, buffer, length, MSG_DONTWAIT);
-    if (count >= 0) return count;
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) MarkFailedLocked(WsaErrorFromErrno(errno));
-    return -1;
+int CaptureSocket::StartLocked() {
+    win::testing::CaptureRingOptions ring = win::testing::GetCaptureRingOptions();
+    protocol::StartRequest request{protocol::kMagic,
+                                   protocol::kStartCapture,
+                                   m_interface.index,
+                                   ring.blockSize,
+                                   ring.blockCount,
+                                   ring.blockTimeoutMs,
+                                   ring.bufferBytes,
+                                   static_cast<std::uint32_t>(m_filter.size() / sizeof(protocol::FilterInstruction))};
+    iovec parts[2] = {{&request, sizeof request}, {m_filter.data(), m_filter.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = m_filter.empty() ? 1 : 2;
+    const ssize_t size = static_cast<ssize_t>(sizeof request + m_filter.size());
+    int error = 0;
+    int result = sendmsg(m_channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == size
+                     ? ReadCaptureHelperReply(m_channel, CaptureHelperTimeoutMs(), &error)
+                     : EACCES;
+    if (result == 0 && error == 0) {
+        m_started = true;
+        m_counters.ring = true;
+        AddToCaptureTotals(0, 0, 0, true);
+        return 0;
+    }
+    // The helper ends after a refusal; reap it now so that no child lingers.
+    shutdown(m_channel, SHUT_RDWR);
+    ReapCaptureHelper(m_helper, CaptureHelperTimeoutMs());
+    m_helper = -1;
+    int wsaError;
+    if (result != 0) {
+        wsaError = WSAEACCES;
+    } else if (error == EINVAL) {
+        wsaError = WSAEINVAL;  // a filter the kernel refused, or a ring it cannot make
+    } else if (error == ENODEV || error == ENXIO || error == ENETDOWN) {
+        wsaError = WSAENETDOWN;
+    } else {
+        wsaError = WsaErrorFromErrno(error);
+    }
+    m_failed = true;
+    m_failError = wsaError;
+    return wsaError;
+}
+
+void CaptureSocket::CountStatisticsLocked() {
+    if (m_stream.GetStatisticsBlocks() == m_statisticsSeen) return;
+    m_statisticsSeen = m_stream.GetStatisticsBlocks();
+    const unsigned long long drops = m_stream.GetDropped();
+    const unsigned long long packets = m_stream.GetKernelReceived() + drops;
+    AddToCaptureTotals(packets > m_counters.kernelPackets ? packets - m_counters.kernelPackets : 0,
+                       drops > m_counters.kernelDrops ? drops - m_counters.kernelDrops : 0, 0, true);
+    m_counters.kernelPackets = packets;
+    m_counters.kernelDrops = drops;
+}
+
+bool CaptureSocket::FillLocked() {
+    if (!m_started || m_failed) return false;
+    for (;;) {
+        const bool waiting = m_stream.Advance();
+        CountStatisticsLocked();
+        if (waiting) return true;
+        if (m_stream.IsBroken()) {
+            MarkFailedLocked(WSAECONNABORTED);
+            shutdown(m_channel, SHUT_RDWR);
+            return false;
+        }
+        // After Advance() has found no whole block, the reader has room for
+        // the largest message the helper sends: a message is never cut.
+        const ssize_t count = ::recv(m_channel, m_stream.WritePointer(), m_stream.WriteSpace(), MSG_DONTWAIT);
+        if (count > 0) {
+            m_stream.Commit(static_cast<std::size_t>(count));
+            continue;
+        }
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+        EndOfStreamLocked();
+        return false;
+    }
+}
+
+long CaptureSocket::TakeLocked(char* buffer, std::size_t length, ULONGLONG* arrival) {
+    PcapngStream::Datagram datagram;
+    if (!FillLocked() || !m_stream.Next(&datagram)) return -1;
+    const std::size_t count = datagram.length < length ? datagram.length : length;
+    if (count != 0) std::memcpy(buffer, datagram.bytes, count);
+    if (arrival != nullptr) *arrival = datagram.timeNs / 100 + kUnixEpochAsFileTime;
+    return static_cast<long>(count);
+}
+
+void CaptureSocket::EndOfStreamLocked() {
+    // The helper closes its end only by ending; its status says why.
+    int status = m_helper > 0 ? ReapCaptureHelper(m_helper, CaptureHelperTimeoutMs()) : -1;
+    m_helper = -1;
+    MarkFailedLocked(EndReason(status));
 }
 
 bool CaptureSocket::HasDataLocked() {
-    if (m_usesRing) return m_ring.HasData();
-    pollfd probe{m_fd, POLLIN, 0};
-    return poll(&probe, 1, 0) > 0 && (probe.revents & POLLIN) != 0;
+    // Reading what the channel holds finds headers and statistics without a
+    // datagram (no FD_READ for them), and the end of the stream (FD_CLOSE).
+    return FillLocked();
 }
 
-int CaptureSocket::Receive(char* buffer, int length, int* count) {
+int CaptureSocket::Receive(char* buffer, int length, int* count, ULONGLONG* arrival) {
     if (length < 0 || (buffer == nullptr && length > 0)) return WSAEFAULT;
     bool waited = false;
     for (;;) {
@@ -148,7 +235,7 @@ int CaptureSocket::Receive(char* buffer, int length, int* count) {
             std::lock_guard lock(m_mutex);
             if (m_closed) return waited ? WSAEINTR : WSAENOTSOCK;
             if (m_interface.index == 0) return WSAEINVAL;
-            long taken = TakeLocked(buffer, static_cast<std::size_t>(length));
+            long taken = TakeLocked(buffer, static_cast<std::size_t>(length), arrival);
             if (taken >= 0) {
                 ++m_counters.received;
                 AddToCaptureTotals(0, 0, 1, false);
@@ -162,14 +249,15 @@ int CaptureSocket::Receive(char* buffer, int length, int* count) {
                 return WSAEWOULDBLOCK;
             }
         }
-        // Blocking mode (no WSAEventSelect yet): wait for a datagram or Close.
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_closeFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return WsaErrorFromErrno(errno);
-        waited = true;
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // Blocking mode (no WSAEventSelect yet): wait for the stream or Close.
+        pollfd fds[2] = {{m_channel, POLLIN, 0}, {m_closeFd, POLLIN, 0}};
+        bool started;
+        {
             std::lock_guard lock(m_mutex);
-            CheckSocketErrorLocked();
+            started = m_started;
         }
+        if (poll(started ? fds : fds + 1, started ? 2 : 1, -1) < 0 && errno != EINTR) return WsaErrorFromErrno(errno);
+        waited = true;
     }
 }
 
@@ -180,21 +268,21 @@ void CaptureSocket::RearmLocked() {
         PostLocked(FD_READ);
     } else if (m_readRecorded) {
         // Nothing left: the watcher takes over and records the next arrival.
-        // Arming the socket for it costs a system call and no wake-up; later
+        // Arming the channel for it costs a system call and no wake-up; later
         // empty receives find it armed already.
         m_readRecorded = false;
-        ArmLocked(true);
+        ArmLocked();
     }
 }
 
-void CaptureSocket::ArmLocked(bool wantData) {
-    // One-shot: once the socket has woken the watcher, it stays quiet until
+void CaptureSocket::ArmLocked() {
+    // One-shot: once the channel has woken the watcher, it stays quiet until
     // armed again, so the watcher sleeps while the reader works through the
-    // ring. Arming finds data or an error already there and reports it at once.
-    epoll_event socket{};
-    socket.events = (wantData ? static_cast<std::uint32_t>(EPOLLIN) : 0U) | EPOLLONESHOT;
-    socket.data.fd = m_fd;
-    if (epoll_ctl(m_epollFd, EPOLL_CTL_MOD, m_fd, &socket) != 0) MarkFailedLocked(WsaErrorFromErrno(errno));
+    // stream. Arming finds data or the end already there and reports it at once.
+    epoll_event channelEvent{};
+    channelEvent.events = EPOLLIN | EPOLLONESHOT;
+    channelEvent.data.fd = m_channel;
+    if (epoll_ctl(m_epollFd, EPOLL_CTL_MOD, m_channel, &channelEvent) != 0) MarkFailedLocked(WsaErrorFromErrno(errno));
 }
 
 void CaptureSocket::PostLocked(long events) {
@@ -221,14 +309,6 @@ void CaptureSocket::MarkFailedLocked(int wsaError) {
         m_closeError = wsaError;
         SetEvent(m_event);
     }
-}
-
-void CaptureSocket::CheckSocketErrorLocked() {
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-    // The kernel reports ENETDOWN when the interface goes down or away.
-    MarkFailedLocked(WsaErrorFromErrno(error != 0 ? error : ENETDOWN));
 }
 
 int CaptureSocket::EventSelect(HANDLE event, long networkEvents) {
@@ -261,7 +341,7 @@ int CaptureSocket::EventSelect(HANDLE event, long networkEvents) {
             return WSAENOBUFS;
         }
     }
-    // The watcher arms the socket again for the new selection.
+    // The watcher arms the channel again for the new selection.
     Wake(m_wakeFd);
     return 0;
 }
@@ -287,7 +367,9 @@ void CaptureSocket::Close() {
         if (m_closed) return;
         // From here no call records an event or sets the selected event.
         m_closed = true;
-        ReadKernelCountersLocked();
+        // The helper sees the channel shut and ends; the descriptor stays
+        // valid for calls still in progress until the last reference goes.
+        if (m_channel >= 0) shutdown(m_channel, SHUT_RDWR);
     }
     Wake(m_closeFd);
     Wake(m_wakeFd);
@@ -299,14 +381,13 @@ void CaptureSocket::Watch() {
             std::unique_lock lock(m_mutex);
             if (m_closed) return;
             if (!m_failed) {
-                const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded;
+                const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded && m_started;
                 const bool arrived = wantRead && HasDataLocked();
-                // Errors (the interface going away) wake it even with no data asked.
-                ArmLocked(wantRead && !arrived);
+                if (wantRead && !arrived) ArmLocked();
                 if (arrived) {
                     m_readRecorded = true;
                     if (RecordLocked(FD_READ)) {
-                        // The run ends when the reader has emptied the socket;
+                        // The run ends when the reader has emptied the stream;
                         // then look again before sleeping.
                         SetEventAndRunHere(m_event, lock);
                         continue;
@@ -326,10 +407,8 @@ void CaptureSocket::Watch() {
             if (events[i].data.fd == m_wakeFd) {
                 std::uint64_t ignoredCount;
                 [[maybe_unused]] ssize_t ignored = ::read(m_wakeFd, &ignoredCount, sizeof ignoredCount);
-            } else if ((events[i].events & (EPOLLERR | EPOLLHUP)) != 0) {
-                std::lock_guard lock(m_mutex);
-                CheckSocketErrorLocked();
             }
+            // The channel: the loop looks at it again under the lock.
         }
     }
 }
@@ -339,31 +418,15 @@ void CaptureSocket::Wake(int eventFd) {
     [[maybe_unused]] ssize_t ignored = ::write(eventFd, &one, sizeof one);
 }
 
-void CaptureSocket::ReadKernelCountersLocked() {
-    // Reading the kernel's counters resets them, so each read is a delta.
-    union {
-        tpacket_stats_v3 v3;
-        tpacket_stats v1;
-    } stats{};
-    socklen_t length = m_usesRing ? sizeof stats.v3 : sizeof stats.v1;
-    if (getsockopt(m_fd, SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0) return;
-    // The kernel's packet count includes the drops.
-    m_counters.kernelPackets += stats.v1.tp_packets;
-    m_counters.kernelDrops += stats.v1.tp_drops;
-    AddToCaptureTotals(stats.v1.tp_packets, stats.v1.tp_drops, 0, m_usesRing);
-}
-
 int CaptureSocket::DroppedCount(unsigned long long* count) {
     std::lock_guard lock(m_mutex);
     if (m_closed) return WSAENOTSOCK;
-    ReadKernelCountersLocked();
     *count = m_counters.kernelDrops;
     return 0;
 }
 
 win::testing::CaptureStatistics CaptureSocket::Statistics() {
     std::lock_guard lock(m_mutex);
-    if (!m_closed) ReadKernelCountersLocked();
     return m_counters;
 }
 

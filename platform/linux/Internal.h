@@ -38,10 +38,19 @@ std::shared_ptr<CaptureSocket> LookupSocket(SOCKET handle);
 /// Every socket currently in the table.
 std::vector<std::shared_ptr<CaptureSocket>> AllSockets();
 
-/// Opens an unbound AF_PACKET datagram socket with protocol 0, close-on-exec:
-/// itself when the process holds CAP_NET_RAW, else through the capture-socket
-/// helper (PacketSocketSource.cpp). Returns 0 and *fd, or an errno value.
-int OpenPacketSocket(int* fd);
+/// Starts the capture helper (CaptureHelperLaunch.cpp), which opens the packet
+/// socket: returns 0 with *channel (close-on-exec, the program's end of the
+/// helper's socket pair) and *pid, or an errno value (EACCES: this user may
+/// not capture).
+int StartCaptureHelper(int* channel, int* pid);
+/// Reads one reply of the helper within timeoutMs: 0 with *error (the
+/// helper's errno, 0 for success), or EACCES for silence or a broken reply.
+int ReadCaptureHelperReply(int channel, int timeoutMs, int* error);
+/// Waits at most timeoutMs for the helper to end, then kills it; always
+/// reaps. Returns its exit status, or -1 when a signal ended it.
+int ReapCaptureHelper(int pid, int timeoutMs);
+/// How long the program waits for each reply of the helper.
+int CaptureHelperTimeoutMs();
 
 /// The interface that owns an IPv4 address (network byte order).
 struct InterfaceInfo {

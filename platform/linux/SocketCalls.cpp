@@ -1,10 +1,12 @@
 // socket, bind, closesocket, recv and WSAIoctl: argument checks and handle
 // look-up in front of the capture socket object. Only the raw IPv4 capture
 // socket exists; other kinds of socket fail with the Winsock code for an
-// unsupported family, type or protocol.
+// unsupported family, type or protocol. Each capture socket starts a capture
+// helper: a process that may not run it may not capture (WSAEACCES).
 #include <atomic>
 #include <cstring>
 
+#include "platform/WinKernel.h"
 #include "platform/WinSock.h"
 #include "platform/linux/CaptureSocket.h"
 #include "platform/linux/Internal.h"
@@ -34,9 +36,9 @@ SOCKET socket(int family, int type, int protocol) {
     if (type != SOCK_RAW) return NoSocket(WSAESOCKTNOSUPPORT);
     if (protocol != IPPROTO_IP) return NoSocket(WSAEPROTONOSUPPORT);
 
-    int fd = -1;
-    if (int error = detail::OpenPacketSocket(&fd)) return NoSocket(detail::WsaErrorFromErrno(error));
-    auto object = std::make_shared<detail::CaptureSocket>(fd);
+    int channel = -1, helper = -1;
+    if (int error = detail::StartCaptureHelper(&channel, &helper)) return NoSocket(detail::WsaErrorFromErrno(error));
+    auto object = std::make_shared<detail::CaptureSocket>(channel, helper);
     if (!object->IsValid()) return NoSocket(WSAEMFILE);
     return detail::RegisterSocket(std::move(object));
 }
@@ -70,7 +72,19 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     // Peeking and out-of-band data have no meaning on a capture socket.
     if (flags != 0) return FailWith(WSAEOPNOTSUPP);
     int count = 0;
-    if (int error = socket->Receive(buffer, length, &count)) return FailWith(error);
+    if (int error = socket->Receive(buffer, length, &count, nullptr)) return FailWith(error);
+    return count;
+}
+
+int WSARecvWithArrivalTime(SOCKET s, char* buffer, int length, FILETIME* arrivalTime) {
+    std::shared_ptr<detail::CaptureSocket> socket = detail::LookupSocket(s);
+    if (socket == nullptr) return SOCKET_ERROR;
+    if (arrivalTime == nullptr) return FailWith(WSAEFAULT);
+    int count = 0;
+    ULONGLONG arrival = 0;
+    if (int error = socket->Receive(buffer, length, &count, &arrival)) return FailWith(error);
+    arrivalTime->dwLowDateTime = static_cast<DWORD>(arrival);
+    arrivalTime->dwHighDateTime = static_cast<DWORD>(arrival >> 32);
     return count;
 }
 
@@ -92,6 +106,8 @@ int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOI
         if (mode != RCVALL_ON && mode != RCVALL_OFF) return FailWith(WSAEINVAL);
         return Result(socket->SetReceiveAll(mode == RCVALL_ON));
     }
+    case SIO_SET_CAPTURE_FILTER:
+        return Result(socket->SetFilter(inBuffer, inLength));
     case SIO_ADDRESS_LIST_QUERY:
         return Result(detail::QueryAddressList(outBuffer, outLength, bytesReturned));
     case SIO_GET_DROPPED_COUNT: {

@@ -1,9 +1,14 @@
 // The capture engine against real traffic on loopback: records in order with
-// the right texts, the failure messages, consumer wake-ups, Stop/Start and
-// shutdown with records queued and a consumer blocked. Traffic goes only to
-// 127.0.0.1 and every send loop is bounded.
+// the right texts, the failure messages, consumer wake-ups, Stop/Start,
+// shutdown with records queued and a consumer blocked, arrival times that
+// survive a stopped program, a link that goes down and up, and an interface
+// that goes away. Traffic goes only to 127.0.0.1 or into private namespaces,
+// and every send loop is bounded.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -762,16 +767,18 @@ TEST_F(CaptureEngineTest, BatchesKeepArrivalOrderAndHandEachRecordOverOnce)
 }
 
 // A handler that cannot hand its batch over (the queue lock is held) stops
-// taking datagrams; the small ring fills and the system drops the rest. The
-// engine counts every drop and says so in the trace output.
+// taking datagrams; the channel, the helper's small buffer and its small ring
+// fill and the system drops the rest. The engine counts every drop and says
+// so in the trace output.
 TEST_F(CaptureEngineTest, AStalledHandlerWithAFullRingReportsTheSystemsDrops)
 {
     REQUIRE_ROOT();
     constexpr int kCount = 10000;
     constexpr unsigned short kPort = 40996;
     win::testing::CaptureRingOptions small;
-    small.blockSize = 1u << 17;
-    small.blockCount = 4;
+    small.blockSize = 1u << 16;
+    small.blockCount = 2;
+    small.bufferBytes = 1u << 20;
     win::testing::SetCaptureRingOptions(&small);
     std::vector<long> taken;
     unsigned long long lost = 0;
@@ -784,7 +791,8 @@ TEST_F(CaptureEngineTest, AStalledHandlerWithAFullRingReportsTheSystemsDrops)
         engine.OpenCapture();
         Consumer consumer(engine);
         win::EnterCriticalSection(&engine.m_csQueue);
-        sent = testsupport::LoopbackSender::SendUdpTo("10.200.0.9", kPort, kCount, 64).sent;
+        // 14 MB: more than the channel (at most 8 MiB), the buffer and the ring hold.
+        sent = testsupport::LoopbackSender::SendUdpTo("10.200.0.9", kPort, kCount, 1400).sent;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         win::LeaveCriticalSection(&engine.m_csQueue);
         taken = TakenSequences(consumer, kPort, kCount);
@@ -797,7 +805,7 @@ TEST_F(CaptureEngineTest, AStalledHandlerWithAFullRingReportsTheSystemsDrops)
     if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
 
     ASSERT_EQ(sent, kCount);
-    ASSERT_LT(taken.size(), static_cast<size_t>(kCount)) << "four blocks cannot hold the flood";
+    ASSERT_LT(taken.size(), static_cast<size_t>(kCount)) << "the buffers cannot hold the flood";
     // Only our datagrams cross qv0, give or take a stray system datagram.
     EXPECT_GE(lost, kCount - taken.size());
     EXPECT_LE(lost, kCount - taken.size() + 4);
@@ -831,6 +839,213 @@ TEST_F(CaptureEngineTest, ReleasedBeforeAnyCapture)
     engine.ReleaseConsumers();
     engine.ReleaseConsumers();
     EXPECT_FALSE(engine.WaitForPacket());
+}
+
+// Milliseconds of the day in a "hh:mm:ss:mmm" text.
+long MillisecondsOfDay(const std::string& text)
+{
+    int h = 0, m = 0, sec = 0, ms = 0;
+    if (std::sscanf(text.c_str(), "%d:%d:%d:%d", &h, &m, &sec, &ms) != 4) return -1;
+    return ((h * 60L + m) * 60 + sec) * 1000 + ms;
+}
+
+bool ReadAll(int fd, void* buffer, size_t size)
+{
+    auto* bytes = static_cast<char*>(buffer);
+    while (size > 0) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, 10000) != 1) return false;
+        const ssize_t count = ::read(fd, bytes, size);
+        if (count <= 0) return false;
+        bytes += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+struct Stamped {
+    win::ULONGLONG arrival;
+    char text[IPPacket::kTimestampLength + 1];
+};
+
+win::ULONGLONG Now()
+{
+    win::FILETIME now;
+    win::GetSystemTimeAsFileTime(&now);
+    return (win::ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
+
+// The whole program is stopped (SIGSTOP) while two datagrams arrive 1.3 s
+// apart; once it runs again, their records and row texts still say when each
+// arrived, not when the program got to them.
+TEST_F(CaptureEngineTest, DatagramsKeepTheirArrivalTimesWhileTheProgramIsStopped)
+{
+    REQUIRE_ROOT();
+    UdpPair pair;
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t program = ::fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        int code = 0;
+        {
+            WinsockSession winsock;
+            CaptureEngine engine;
+            engine.m_sAdapter = "127.0.0.1";
+            try {
+                engine.OpenCapture();
+            } catch (const std::exception&) {
+                ::_exit(1);
+            }
+            Consumer consumer(engine);
+            char go = 'R';
+            [[maybe_unused]] ssize_t ignored = ::write(fromChild[1], &go, 1);
+            if (!ReadAll(toChild[0], &go, 1)) ::_exit(2);
+            std::vector<Stamped> ours;
+            const auto deadline = Clock::now() + std::chrono::seconds(5);
+            while (ours.size() < 2 && Clock::now() < deadline) {
+                ours.clear();
+                for (IPPacket* packet : consumer.Records()) {
+                    if (OurIndex(*packet, pair) < 0) continue;
+                    Stamped stamped{packet->GetArrivalTime(), {}};
+                    std::memcpy(stamped.text, packet->GetTimestamp(), sizeof stamped.text);
+                    ours.push_back(stamped);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            engine.CloseCapture();
+            consumer.Stop();
+            if (ours.size() == 2) {
+                ignored = ::write(fromChild[1], ours.data(), sizeof(Stamped) * 2);
+            } else {
+                code = 3;
+            }
+        }
+        ::_exit(code);
+    }
+    char ready = 0;
+    ASSERT_TRUE(ReadAll(fromChild[0], &ready, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(::kill(program, SIGSTOP), 0);
+    const win::ULONGLONG firstSent = Now();
+    pair.Send(0, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    const win::ULONGLONG secondSent = Now();
+    pair.Send(1, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(program, SIGCONT), 0);
+    const win::ULONGLONG resumed = Now();
+    char go = 'G';
+    ASSERT_EQ(::write(toChild[1], &go, 1), 1);
+    Stamped stamped[2] = {};
+    const bool reported = ReadAll(fromChild[0], stamped, sizeof stamped);
+    int status = 0;
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) ::close(fd);
+    ASSERT_TRUE(reported) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+
+    // File times count 100 ns; a millisecond is 10,000 of them.
+    constexpr win::ULONGLONG kMs = 10000;
+    EXPECT_GE(stamped[0].arrival + kMs, firstSent);
+    EXPECT_LT(stamped[0].arrival, firstSent + 50 * kMs) << "stamped on arrival";
+    EXPECT_LT(stamped[1].arrival, resumed) << "not when the program ran again";
+    const win::ULONGLONG apart = stamped[1].arrival - stamped[0].arrival;
+    EXPECT_GE(apart, (secondSent - firstSent) - 20 * kMs);
+    EXPECT_LE(apart, (secondSent - firstSent) + 20 * kMs);
+    long textApart = MillisecondsOfDay(stamped[1].text) - MillisecondsOfDay(stamped[0].text);
+    if (textApart < 0) textApart += 24L * 3600 * 1000;  // midnight passed
+    EXPECT_GE(textApart, 1280) << stamped[0].text << " " << stamped[1].text;
+    EXPECT_LE(textApart, 1400) << stamped[0].text << " " << stamped[1].text;
+}
+
+// Records of UDP datagrams to port taken so far, after waiting up to a
+// second for at least want of them.
+size_t CountTo(Consumer& consumer, unsigned short port, size_t want)
+{
+    size_t count = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    do {
+        count = 0;
+        for (IPPacket* packet : consumer.Records()) {
+            count += packet->GetProtocol(nullptr) == 17 && packet->GetDestPort() == port;
+        }
+        if (count >= want) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (Clock::now() < deadline);
+    return count;
+}
+
+// The interface goes away during a capture: the datagrams before still come,
+// then the capture ends by itself and the engine keeps why.
+TEST_F(CaptureEngineTest, AnInterfaceThatGoesAwayEndsTheCaptureWithItsReason)
+{
+    REQUIRE_ROOT();
+    constexpr unsigned short kPort = 40994;
+    size_t taken = 0;
+    bool stopped = false;
+    int reason = -1;
+    const bool ran = RunInVethNamespace([&] {
+        CaptureEngine engine;
+        engine.m_sAdapter = "10.200.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        SendThroughVeth(kPort, 5);
+        taken = CountTo(consumer, kPort, 5);
+        EXPECT_EQ(engine.GetCloseError(), 0);
+        ASSERT_EQ(std::system("ip link del qv0"), 0);
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (engine.IsCapturing() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        stopped = !engine.IsCapturing();
+        reason = engine.GetCloseError();
+        consumer.Stop();
+    });
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+    EXPECT_EQ(taken, 5u);
+    EXPECT_TRUE(stopped) << "the capture ends by itself";
+    EXPECT_EQ(reason, win::WSAENETDOWN);
+}
+
+// The link goes down for a fifth of a second and comes back: the capture goes
+// on and later datagrams become records.
+TEST_F(CaptureEngineTest, ALinkDownForAMomentKeepsTheCapture)
+{
+    REQUIRE_ROOT();
+    constexpr unsigned short kPort = 40993;
+    size_t before = 0, after = 0;
+    bool capturing = false;
+    int reason = -1;
+    const bool ran = RunInVethNamespace([&] {
+        CaptureEngine engine;
+        engine.m_sAdapter = "10.200.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        SendThroughVeth(kPort, 5);
+        before = CountTo(consumer, kPort, 5);
+        ASSERT_EQ(std::system("ip link set qv0 down"), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_EQ(std::system("ip link set qv0 up && ip neigh replace 10.200.0.9 lladdr 02:00:00:00:00:09 dev qv0 "
+                              "nud permanent"),
+                  0);
+        // Sends until records come again (the link may take a moment to carry).
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (after <= before && Clock::now() < deadline) {
+            SendThroughVeth(kPort, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            after = CountTo(consumer, kPort, before + 5);
+        }
+        capturing = engine.IsCapturing();
+        reason = engine.GetCloseError();
+        engine.CloseCapture();
+        consumer.Stop();
+    });
+    if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
+    EXPECT_EQ(before, 5u);
+    EXPECT_GT(after, before) << "records after the link came back";
+    EXPECT_TRUE(capturing);
+    EXPECT_EQ(reason, 0);
 }
 
 }  // namespace

@@ -1,48 +1,73 @@
-// The capture-socket helper on its own, started the way an attacker or a
-// broken caller might start it: with arguments, without its socket, with the
-// wrong kind of descriptor or another user's socket, with malformed requests.
-// It must refuse each with its own non-zero status, answer nothing, and
-// write nothing to standard output or error; a sound request yields a packet
-// socket when the helper holds CAP_NET_RAW and the errno of socket() when not.
+// The capture helper on its own, started the way an attacker or a broken
+// caller might start it: with arguments, without its channel, with the wrong
+// kind of descriptor or another user's, with garbage, truncated, oversized or
+// out-of-bounds requests, a filter the kernel refuses, an interface that does
+// not exist, and a program that dies at each step. Each must end in a refusal
+// with its own exit status, with no descriptor handed over and nothing written
+// to standard output or error. A sound request yields a pcapng stream that
+// libpcap reads back: the datagrams sent, with the kernel's arrival times.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <net/if.h>
+#include <pcap/pcap.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/helper/CaptureHelperProtocol.h"
+#include "tests/support/CapableHelper.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackSender.h"
+#include "tests/support/NetNamespace.h"
 #include "tests/support/Privileges.h"
 
 namespace {
 using namespace quorvane::capturehelper;
 using testsupport::ChildProcess;
+using Clock = std::chrono::steady_clock;
 
 enum class Channel { SeqPacket, Stream, Pipe, Closed };
+
+std::string SoundRequest(int index = 1, std::vector<FilterInstruction> filter = {}) {
+    StartRequest request{kMagic, kStartCapture, index, 1u << 17, 16, 10, 4u << 20,
+                         static_cast<std::uint32_t>(filter.size())};
+    std::string bytes(reinterpret_cast<const char*>(&request), sizeof request);
+    bytes.append(reinterpret_cast<const char*>(filter.data()), filter.size() * sizeof(FilterInstruction));
+    return bytes;
+}
 
 struct Launch {
     Channel channel = Channel::SeqPacket;
     std::vector<std::string> extraArguments;
-    std::string request = std::string(reinterpret_cast<const char*>(&kRequest), sizeof kRequest);
+    std::string request = SoundRequest();
     bool sendRequest = true;
     bool attachDescriptor = false;
     int runAsUid = -1;  // -1: as the test
-    static constexpr Request kRequest{kMagic, kOpenPacketSocket};
+    std::string helper = QV_CAPTURE_HELPER;
+    // Runs once the capture has started, with the channel and the helper's
+    // pid; the channel is closed after it returns.
+    std::function<void(int channel, pid_t helper)> whileCapturing;
 };
 
 struct Outcome {
-    int status = -1;        // exit status, or -1 when it did not exit normally
-    bool replied = false;
-    Reply reply{};
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::vector<Reply> replies;
     std::vector<int> descriptors;
-    std::string output;     // everything written to standard output and error
+    std::string output;  // everything written to standard output and error
     ~Outcome() {
         for (int fd : descriptors) close(fd);
     }
@@ -54,6 +79,75 @@ std::string Drain(int fd) {
     ssize_t count;
     while ((count = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(count));
     return text;
+}
+
+// Reads one reply, keeping any descriptor that came with it; false on silence or end.
+bool ReadReply(int channel, Outcome* outcome) {
+    pollfd wait{channel, POLLIN, 0};
+    if (poll(&wait, 1, 2 * kTimeoutMs) != 1) return false;
+    char bytes[sizeof(Reply) + 8];
+    iovec part{bytes, sizeof bytes};
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t count = recvmsg(channel, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); count >= 0 && c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            outcome->descriptors.push_back(fd);
+        }
+    }
+    if (count <= 0) return false;
+    EXPECT_EQ(count, static_cast<ssize_t>(sizeof(Reply)));
+    Reply reply{};
+    std::memcpy(&reply, bytes, sizeof reply);
+    EXPECT_EQ(reply.magic, kMagic);
+    outcome->replies.push_back(reply);
+    return true;
+}
+
+void SendRequest(int channel, const std::string& request, int attach) {
+    iovec part{const_cast<char*>(request.data()), request.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (attach >= 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &attach, sizeof(int));
+    }
+    sendmsg(channel, &message, MSG_NOSIGNAL);
+}
+
+pid_t StartHelper(int theirs, int output, int runAsUid, const std::vector<std::string>& extra,
+                  const std::string& helper = QV_CAPTURE_HELPER) {
+    std::vector<std::string> words{helper};
+    words.insert(words.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    char* envp[] = {nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (theirs >= 0) dup2(theirs, 0); else close(0);
+        dup2(output, 1);
+        dup2(output, 2);
+        if (runAsUid >= 0 && (setgroups(0, nullptr) != 0 || setresgid(runAsUid, runAsUid, runAsUid) != 0 ||
+                              setresuid(runAsUid, runAsUid, runAsUid) != 0))
+            _exit(99);
+        execve(argv[0], argv.data(), envp);
+        _exit(98);
+    }
+    return pid;
 }
 
 void RunHelper(const Launch& launch, Outcome* outcome) {
@@ -77,76 +171,16 @@ void RunHelper(const Launch& launch, Outcome* outcome) {
     }
     int output[2];
     ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
-
-    std::vector<std::string> words{QV_CAPTURE_HELPER};
-    words.insert(words.end(), launch.extraArguments.begin(), launch.extraArguments.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    char* envp[] = {nullptr};
-
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (theirs >= 0) dup2(theirs, 0); else close(0);
-        dup2(output[1], 1);
-        dup2(output[1], 2);
-        if (launch.runAsUid >= 0 && (setgroups(0, nullptr) != 0 || setresgid(launch.runAsUid, launch.runAsUid, launch.runAsUid) != 0 ||
-                                     setresuid(launch.runAsUid, launch.runAsUid, launch.runAsUid) != 0))
-            _exit(99);
-        execve(argv[0], argv.data(), envp);
-        _exit(98);
-    }
+    pid_t pid = StartHelper(theirs, output[1], launch.runAsUid, launch.extraArguments, launch.helper);
+    ASSERT_GT(pid, 0);
     close(output[1]);
     if (theirs >= 0) close(theirs);
 
-    if (ours >= 0 && !launch.sendRequest) {
-        close(ours);
-        ours = -1;
-    } else if (ours >= 0 && launch.channel != Channel::Pipe) {
-        iovec part{const_cast<char*>(launch.request.data()), launch.request.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        if (launch.attachDescriptor) {
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            cmsghdr* c = CMSG_FIRSTHDR(&message);
-            c->cmsg_level = SOL_SOCKET;
-            c->cmsg_type = SCM_RIGHTS;
-            c->cmsg_len = CMSG_LEN(sizeof(int));
-            std::memcpy(CMSG_DATA(c), &output[0], sizeof(int));
-        }
-        sendmsg(ours, &message, MSG_NOSIGNAL);
-    } else if (ours >= 0) {
-        [[maybe_unused]] ssize_t ignored = write(ours, launch.request.data(), launch.request.size());
-    }
-
-    if (ours >= 0 && launch.channel != Channel::Pipe) {
-        pollfd wait{ours, POLLIN, 0};
-        if (poll(&wait, 1, 2 * kTimeoutMs) == 1) {
-            char bytes[sizeof(Reply) + 8];
-            iovec part{bytes, sizeof bytes};
-            alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
-            msghdr message{};
-            message.msg_iov = &part;
-            message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            ssize_t count = recvmsg(ours, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-            if (count > 0) {
-                outcome->replied = true;
-                EXPECT_EQ(count, static_cast<ssize_t>(sizeof(Reply)));
-                std::memcpy(&outcome->reply, bytes, sizeof(Reply));
-                for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-                    for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
-                        int fd;
-                        std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-                        outcome->descriptors.push_back(fd);
-                    }
-                }
-            }
+    if (ours >= 0 && launch.channel != Channel::Pipe && ReadReply(ours, outcome) && outcome->replies[0].error == 0) {
+        if (launch.sendRequest) {
+            SendRequest(ours, launch.request, launch.attachDescriptor ? output[0] : -1);
+            if (ReadReply(ours, outcome) && outcome->replies[1].error == 0 && launch.whileCapturing)
+                launch.whileCapturing(ours, pid);
         }
     }
     if (ours >= 0) close(ours);
@@ -157,20 +191,24 @@ void RunHelper(const Launch& launch, Outcome* outcome) {
     close(output[0]);
 }
 
-int SocketOption(int fd, int option) {
-    int value = -1;
-    socklen_t length = sizeof value;
-    getsockopt(fd, SOL_SOCKET, option, &value, &length);
-    return value;
-}
-
 std::string Bytes(std::initializer_list<std::uint32_t> words) {
     std::string text;
     for (std::uint32_t w : words) text.append(reinterpret_cast<const char*>(&w), sizeof w);
     return text;
 }
 
-TEST(CaptureHelper, RefusesEverythingButOneSoundRequest) {
+// A sound request with one field changed.
+template <typename Change>
+std::string RequestWith(Change change) {
+    std::string bytes = SoundRequest();
+    StartRequest request;
+    std::memcpy(&request, bytes.data(), sizeof request);
+    change(request);
+    std::memcpy(bytes.data(), &request, sizeof request);
+    return bytes;
+}
+
+TEST(CaptureHelper, RefusesAMisusedStartWithItsOwnStatusAndNoReply) {
     struct Case {
         const char* name;
         Launch launch;
@@ -187,18 +225,86 @@ TEST(CaptureHelper, RefusesEverythingButOneSoundRequest) {
     add("no descriptor 0", kBadChannel, [](Launch& l) { l.channel = Channel::Closed; });
     add("a pipe", kBadChannel, [](Launch& l) { l.channel = Channel::Pipe; });
     add("a stream socket", kBadChannel, [](Launch& l) { l.channel = Channel::Stream; });
-    add("peer closes at once", kNoRequest, [](Launch& l) { l.sendRequest = false; });
-    add("short request", kBadRequest, [](Launch& l) { l.request = Bytes({kMagic}); });
-    add("long request", kBadRequest, [](Launch& l) { l.request = Bytes({kMagic, kOpenPacketSocket, 0}); });
-    add("wrong magic", kBadRequest, [](Launch& l) { l.request = Bytes({kMagic + 1, kOpenPacketSocket}); });
-    add("unknown request", kBadRequest, [](Launch& l) { l.request = Bytes({kMagic, 2}); });
-    add("request with a descriptor", kBadRequest, [](Launch& l) { l.attachDescriptor = true; });
     for (const Case& c : cases) {
         Outcome outcome;
         RunHelper(c.launch, &outcome);
         EXPECT_EQ(outcome.status, c.status) << c.name;
-        EXPECT_FALSE(outcome.replied) << c.name;
+        EXPECT_TRUE(outcome.replies.empty()) << c.name;
         EXPECT_TRUE(outcome.descriptors.empty()) << c.name;
+        EXPECT_EQ(outcome.output, "") << c.name;
+    }
+}
+
+TEST(CaptureHelper, RefusesEveryRequestButASoundOne) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    struct Case {
+        const char* name;
+        Launch launch;
+        int status;
+        int error;  // of the second reply; -1: no second reply
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* name, int status, int error, auto change) {
+        Launch launch;
+        change(launch);
+        cases.push_back({name, launch, status, error});
+    };
+    const FilterInstruction accept{0x06, 0, 0, 0x40000};  // ret #0x40000
+    add("peer closes after the first reply", kNoRequest, -1, [](Launch& l) { l.sendRequest = false; });
+    add("short request", kBadRequest, -1, [](Launch& l) { l.request = Bytes({kMagic, kStartCapture}); });
+    add("garbage", kBadRequest, -1, [](Launch& l) { l.request = std::string(sizeof(StartRequest), '\x5a'); });
+    add("longer than its filter", kBadRequest, -1, [](Launch& l) { l.request = SoundRequest() + "abcd"; });
+    add("filter cut short", kBadRequest, -1, [&](Launch& l) {
+        l.request = SoundRequest(1, {accept, accept});
+        l.request.resize(l.request.size() - 8);
+    });
+    add("oversized message", kBadRequest, -1, [](Launch& l) { l.request = SoundRequest() + std::string(40000, 'x'); });
+    add("filter too long", kBadRequest, -1, [&](Launch& l) {
+        l.request = SoundRequest(1, std::vector<FilterInstruction>(kMaxFilterLength + 1, accept));
+    });
+    add("wrong magic", kBadRequest, -1, [](Launch& l) { l.request = RequestWith([](StartRequest& r) { ++r.magic; }); });
+    add("unknown request", kBadRequest, -1, [](Launch& l) { l.request = RequestWith([](StartRequest& r) { r.kind = 1; }); });
+    add("interface 0", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.interfaceIndex = 0; });
+    });
+    add("negative interface", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.interfaceIndex = -5; });
+    });
+    add("block size not a power of two", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.blockSize = 100000; });
+    });
+    add("one block", kBadRequest, -1, [](Launch& l) { l.request = RequestWith([](StartRequest& r) { r.blockCount = 1; }); });
+    add("ring too large", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.blockSize = 1u << 22, r.blockCount = 65; });
+    });
+    add("no block time-out", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.blockTimeoutMs = 0; });
+    });
+    add("buffer too large", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.bufferBytes = kMaxBuffer + 1; });
+    });
+    add("request with a descriptor", kBadRequest, -1, [](Launch& l) { l.attachDescriptor = true; });
+    add("no such interface", kBindFailed, ENODEV, [](Launch& l) { l.request = SoundRequest(0x7FFFFFF0); });
+    add("a filter the kernel refuses", kFilterRefused, EINVAL, [](Launch& l) {
+        // A load with no return after it.
+        l.request = SoundRequest(1, {FilterInstruction{0x20, 0, 0, 0}});
+    });
+    add("a jump out of the filter", kFilterRefused, EINVAL, [&](Launch& l) {
+        l.request = SoundRequest(1, {FilterInstruction{0x15, 5, 0, 17}, accept});
+    });
+    for (const Case& c : cases) {
+        Outcome outcome;
+        RunHelper(c.launch, &outcome);
+        EXPECT_EQ(outcome.status, c.status) << c.name;
+        ASSERT_FALSE(outcome.replies.empty()) << c.name;
+        EXPECT_EQ(outcome.replies[0].error, 0) << c.name << ": the socket opened";
+        if (c.error < 0) {
+            EXPECT_EQ(outcome.replies.size(), 1u) << c.name;
+        } else {
+            ASSERT_EQ(outcome.replies.size(), 2u) << c.name;
+            EXPECT_EQ(outcome.replies[1].error, c.error) << c.name;
+        }
+        EXPECT_TRUE(outcome.descriptors.empty()) << c.name << ": no descriptor leaves the helper";
         EXPECT_EQ(outcome.output, "") << c.name;
     }
 }
@@ -210,24 +316,7 @@ TEST(CaptureHelper, RefusesAChannelOfAnotherUser) {
     Outcome outcome;
     RunHelper(launch, &outcome);
     EXPECT_EQ(outcome.status, kBadChannel);
-    EXPECT_FALSE(outcome.replied);
-    EXPECT_EQ(outcome.output, "");
-}
-
-TEST(CaptureHelper, HandsOverOnePacketSocket) {
-    SKIP_UNLESS_CAPTURE_ALLOWED();
-    Outcome outcome;
-    RunHelper(Launch{}, &outcome);
-    EXPECT_EQ(outcome.status, kHandedOver);
-    ASSERT_TRUE(outcome.replied);
-    EXPECT_EQ(outcome.reply.magic, kMagic);
-    EXPECT_EQ(outcome.reply.error, 0);
-    ASSERT_EQ(outcome.descriptors.size(), 1u);
-    int fd = outcome.descriptors[0];
-    EXPECT_EQ(SocketOption(fd, SO_DOMAIN), AF_PACKET);
-    EXPECT_EQ(SocketOption(fd, SO_TYPE), SOCK_DGRAM);
-    EXPECT_EQ(SocketOption(fd, SO_PROTOCOL), 0);  // delivers nothing until bound with a protocol
-    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_TRUE(outcome.replies.empty());
     EXPECT_EQ(outcome.output, "");
 }
 
@@ -238,10 +327,234 @@ TEST(CaptureHelper, WithoutTheCapabilitySendsTheErrorOfSocket) {
         Outcome outcome;
         RunHelper(Launch{}, &outcome);
         EXPECT_EQ(outcome.status, kSocketFailed);
-        ASSERT_TRUE(outcome.replied);
-        EXPECT_EQ(outcome.reply.error, EPERM);
+        ASSERT_EQ(outcome.replies.size(), 1u);
+        EXPECT_EQ(outcome.replies[0].error, EPERM);
         EXPECT_TRUE(outcome.descriptors.empty());
         EXPECT_EQ(outcome.output, "");
+    }));
+}
+
+// Reads the stream for a while into bytes.
+std::string ReadStream(int channel, std::chrono::milliseconds quiet) {
+    std::string bytes;
+    std::vector<char> buffer(kMaxMessage);
+    pollfd wait{channel, POLLIN, 0};
+    while (poll(&wait, 1, static_cast<int>(quiet.count())) == 1) {
+        ssize_t count = recv(channel, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (count <= 0) break;
+        bytes.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return bytes;
+}
+
+std::string WriteTemporary(const std::string& bytes) {
+    char name[] = "/tmp/qv-helper-stream-XXXXXX";
+    int fd = mkstemp(name);
+    [[maybe_unused]] ssize_t written = write(fd, bytes.data(), bytes.size());
+    close(fd);
+    return name;
+}
+
+TEST(CaptureHelper, StreamsPcapngThatLibpcapReadsWithKernelTimes) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        Launch launch;
+        launch.request = SoundRequest(static_cast<int>(if_nametoindex("lo")));
+        std::string stream;
+        testsupport::UdpFlow flow;
+        timespec before{}, after{};
+        launch.whileCapturing = [&](int channel, pid_t) {
+            testsupport::LoopbackSender sender;
+            clock_gettime(CLOCK_REALTIME, &before);
+            flow = sender.SendUdp(50, 64);
+            clock_gettime(CLOCK_REALTIME, &after);
+            stream = ReadStream(channel, std::chrono::milliseconds(300));
+        };
+        Outcome outcome;
+        RunHelper(launch, &outcome);
+        EXPECT_EQ(outcome.status, kChannelClosed);
+        ASSERT_EQ(outcome.replies.size(), 2u);
+        EXPECT_EQ(outcome.replies[1].error, 0);
+        EXPECT_TRUE(outcome.descriptors.empty());
+        ASSERT_EQ(flow.sent, 50);
+
+        // libpcap is the oracle of the format.
+        std::string file = WriteTemporary(stream);
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* reader = pcap_open_offline_with_tstamp_precision(file.c_str(), PCAP_TSTAMP_PRECISION_NANO, error);
+        ASSERT_NE(reader, nullptr) << error;
+        EXPECT_EQ(pcap_datalink(reader), DLT_IPV4);
+        const std::uint64_t from = before.tv_sec * 1000000000ull + before.tv_nsec;
+        const std::uint64_t to = after.tv_sec * 1000000000ull + after.tv_nsec;
+        std::uint64_t last = 0;
+        int ours = 0;
+        pcap_pkthdr* header;
+        const u_char* data;
+        while (pcap_next_ex(reader, &header, &data) == 1) {
+            ASSERT_GE(header->caplen, 20u);
+            EXPECT_EQ(data[0] >> 4, 4) << "IPv4 only";
+            const std::uint64_t time = header->ts.tv_sec * 1000000000ull + header->ts.tv_usec;  // nanoseconds here
+            EXPECT_GE(time, last) << "in arrival order";
+            last = time;
+            if (data[9] != 17 || (data[22] << 8 | data[23]) != flow.destPort) continue;
+            EXPECT_EQ(header->caplen, 20u + 8 + 64);
+            EXPECT_GE(time, from);
+            EXPECT_LE(time, to) << "stamped on arrival, not when read";
+            ++ours;
+        }
+        pcap_close(reader);
+        std::remove(file.c_str());
+        EXPECT_EQ(ours, 50) << "each datagram once";
+    }));
+}
+
+TEST(CaptureHelper, TheFilterPicksDatagramsAndOnlyIPv4Passes) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        // "udp dst port 9" for raw IPv4, as libpcap compiles it, minus fragments.
+        const std::vector<FilterInstruction> udpPort9 = {
+            {0x30, 0, 0, 9},         // ldb [9]
+            {0x15, 0, 4, 17},        // jeq #17 (udp)
+            {0xb1, 0, 0, 0},         // ldxb 4*([0]&0xf)
+            {0x48, 0, 0, 2},         // ldh [x+2]
+            {0x15, 0, 1, 9},         // jeq #9
+            {0x06, 0, 0, 0x40000},   // ret #0x40000
+            {0x06, 0, 0, 0},         // ret #0
+        };
+        Launch launch;
+        launch.request = SoundRequest(static_cast<int>(if_nametoindex("lo")), udpPort9);
+        std::string stream;
+        launch.whileCapturing = [&](int channel, pid_t) {
+            testsupport::LoopbackSender sender;
+            sender.SendUdp(5, 10);
+            testsupport::LoopbackSender::SendUdpTo("127.0.0.1", 9, 3, 10);
+            stream = ReadStream(channel, std::chrono::milliseconds(300));
+        };
+        Outcome outcome;
+        RunHelper(launch, &outcome);
+        ASSERT_EQ(outcome.replies.size(), 2u);
+        EXPECT_EQ(outcome.replies[1].error, 0);
+        std::string file = WriteTemporary(stream);
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* reader = pcap_open_offline(file.c_str(), error);
+        ASSERT_NE(reader, nullptr) << error;
+        int count = 0;
+        pcap_pkthdr* header;
+        const u_char* data;
+        while (pcap_next_ex(reader, &header, &data) == 1) {
+            EXPECT_EQ(data[23], 9) << "only the filter's datagrams";
+            ++count;
+        }
+        pcap_close(reader);
+        std::remove(file.c_str());
+        EXPECT_EQ(count, 3);
+    }));
+}
+
+bool Gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+// The program dies (SIGKILL) at each step of the exchange: before the first
+// reply is read, before the request, right after it, and while streaming. The
+// helper must end by itself, at once, every time.
+TEST(CaptureHelper, EndsWhenTheProgramDiesAtAnyStep) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        // Orphaned helpers come to this process, which reaps them.
+        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        for (int step = 0; step < 4; ++step) {
+            int report[2];
+            ASSERT_EQ(pipe(report), 0);
+            pid_t program = fork();
+            ASSERT_GE(program, 0);
+            if (program == 0) {
+                int pair[2];
+                socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair);
+                int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+                pid_t helper = StartHelper(pair[1], devNull, -1, {});
+                close(pair[1]);
+                [[maybe_unused]] ssize_t written = write(report[1], &helper, sizeof helper);
+                Outcome outcome;
+                if (step >= 1) ReadReply(pair[0], &outcome);
+                if (step >= 2) SendRequest(pair[0], SoundRequest(static_cast<int>(if_nametoindex("lo"))), -1);
+                if (step >= 3) {
+                    ReadReply(pair[0], &outcome);
+                    testsupport::LoopbackSender sender;
+                    sender.SendUdp(20, 10);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                }
+                raise(SIGKILL);
+            }
+            close(report[1]);
+            pid_t helper = -1;
+            ASSERT_EQ(read(report[0], &helper, sizeof helper), static_cast<ssize_t>(sizeof helper));
+            close(report[0]);
+            int status;
+            ASSERT_EQ(waitpid(program, &status, 0), program);
+            const auto deadline = Clock::now() + std::chrono::seconds(3);
+            pid_t reaped = 0;
+            while (reaped != helper && Clock::now() < deadline) {
+                reaped = waitpid(helper, &status, WNOHANG);
+                if (reaped != helper) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            EXPECT_EQ(reaped, helper) << "step " << step << ": the helper outlived the program";
+            if (reaped != helper) {
+                kill(helper, SIGKILL);
+                waitpid(helper, &status, 0);
+            }
+            EXPECT_TRUE(Gone(helper)) << "step " << step;
+        }
+    }));
+}
+
+// The lines of /proc/<pid>/status that say what the process may do.
+std::string Line(pid_t pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + ":", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+// An ordinary user who may run the helper (as a member of the group may) and
+// runs it by hand: it gets a stream, never a descriptor, and the helper holds
+// no capability and no way to do more once it captures.
+TEST(CaptureHelper, RunByHandItHandsOverNoDescriptorAndKeepsNoCapability) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        testsupport::CapableHelper capable(QV_CAPTURE_HELPER);
+        if (capable.Path().empty()) ChildProcess::SkipChild(capable.Reason());
+        const int lo = static_cast<int>(if_nametoindex("lo"));
+        EXPECT_CHILD_PASSED(ChildProcess::Run([&] {
+            std::string reason;
+            if (!testsupport::Privileges::BecomeUser(65534, 65534, &reason)) ChildProcess::FailChild(reason);
+            Launch launch;
+            launch.helper = capable.Path();
+            launch.request = SoundRequest(lo);
+            std::string stream;
+            std::string capabilities, permitted, noNewPrivileges, seccomp;
+            launch.whileCapturing = [&](int channel, pid_t helper) {
+                testsupport::LoopbackSender sender;
+                sender.SendUdp(3, 10);
+                stream = ReadStream(channel, std::chrono::milliseconds(300));
+                capabilities = Line(helper, "CapEff");
+                permitted = Line(helper, "CapPrm");
+                noNewPrivileges = Line(helper, "NoNewPrivs");
+                seccomp = Line(helper, "Seccomp");
+            };
+            Outcome outcome;
+            RunHelper(launch, &outcome);
+            ASSERT_EQ(outcome.replies.size(), 2u) << "the member may capture";
+            EXPECT_EQ(outcome.replies[0].error, 0);
+            EXPECT_EQ(outcome.replies[1].error, 0);
+            EXPECT_TRUE(outcome.descriptors.empty()) << "no descriptor ever leaves the helper";
+            EXPECT_EQ(outcome.status, kChannelClosed);
+            ASSERT_GE(stream.size(), 4u);
+            EXPECT_EQ(stream.compare(0, 4, "\x0A\x0D\x0D\x0A", 4), 0) << "a pcapng stream";
+            EXPECT_EQ(capabilities, "\t0000000000000000");
+            EXPECT_EQ(permitted, "\t0000000000000000");
+            EXPECT_EQ(noNewPrivileges, "\t1");
+            EXPECT_EQ(seccomp, "\t2") << "filtered";
+        }));
     }));
 }
 

@@ -1,14 +1,17 @@
-// A capture-socket helper that misbehaves on purpose, for the tests of the
+// A capture helper that misbehaves on purpose, for the tests of the
 // program's side of the exchange. The test copies it under the name of the
 // behaviour wanted; the name of the running file picks the behaviour:
 //   silent           reads nothing and sleeps (the caller must time out and kill it)
 //   exit             exits at once
 //   garbage          answers with three bytes
-//   no-descriptor    says success but attaches nothing
-//   pipe-descriptor  says success and attaches a pipe
-//   two-descriptors  says success and attaches two packet-less descriptors
-//   refuse           answers EPERM without a descriptor
+//   pipe-descriptor  says ready and attaches a pipe (the helper hands over none)
+//   two-descriptors  says ready and attaches two
+//   refuse           answers EPERM, as a helper without the capability does
 //   inspect          writes what it was started with to "report" beside itself, then refuses
+//   stream-garbage   accepts the capture, then streams bytes that are no pcapng
+//   stream-huge      accepts the capture, then a section header and a block claiming 1 GiB
+//   stream-then-exit accepts the capture, streams one datagram and exits with status 13
+//                    (the interface went away)
 #include <dirent.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -16,9 +19,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/linux/helper/CaptureHelperProtocol.h"
 
@@ -67,6 +72,19 @@ std::string Inspect(int argc) {
     report += std::string("\nblocked ") + (sigisemptyset(&blocked) ? "none" : "some") + "\n";
     return report;
 }
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+// A section header and an interface description of raw IPv4, microseconds.
+std::vector<std::uint8_t> Headers() {
+    std::vector<std::uint8_t> out;
+    for (std::uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u}) Put32(out, word);
+    for (std::uint32_t word : {1u, 20u, std::uint32_t{kLinkTypeIPv4}, 65535u, 20u}) Put32(out, word);
+    return out;
+}
 }  // namespace
 
 int main(int argc, char**) {
@@ -74,31 +92,51 @@ int main(int argc, char**) {
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
     std::string path(self);
     std::string mode = path.substr(path.rfind('/') + 1);
-    Request request{};
-    if (mode != "silent" && mode != "exit") read(0, &request, sizeof request);
 
-    Reply success{kMagic, 0};
+    Reply ready{kMagic, 0};
     Reply refusal{kMagic, EPERM};
     if (mode == "silent") {
         sleep(30);
     } else if (mode == "garbage") {
         Send("abc", 3, nullptr, 0);
-    } else if (mode == "no-descriptor") {
-        Send(&success, sizeof success, nullptr, 0);
-    } else if (mode == "pipe-descriptor") {
+    } else if (mode == "pipe-descriptor" || mode == "two-descriptors") {
         int fds[2];
         if (pipe(fds) != 0) return 1;
-        Send(&success, sizeof success, fds, 1);
-    } else if (mode == "two-descriptors") {
-        int fds[2];
-        if (pipe(fds) != 0) return 1;
-        Send(&success, sizeof success, fds, 2);
+        Send(&ready, sizeof ready, fds, mode == "pipe-descriptor" ? 1 : 2);
+        sleep(1);
     } else if (mode == "refuse") {
         Send(&refusal, sizeof refusal, nullptr, 0);
     } else if (mode == "inspect") {
         std::string report = Inspect(argc);  // before the report's own descriptor opens
         std::ofstream(path.substr(0, path.rfind('/') + 1) + "report") << report;
         Send(&refusal, sizeof refusal, nullptr, 0);
+    } else if (mode.rfind("stream-", 0) == 0) {
+        Send(&ready, sizeof ready, nullptr, 0);
+        std::vector<char> request(1 << 16);
+        if (recv(0, request.data(), request.size(), 0) <= 0) return 1;
+        Send(&ready, sizeof ready, nullptr, 0);
+        std::vector<std::uint8_t> out = Headers();
+        if (mode == "stream-garbage") {
+            out.assign(4096, 0x5A);
+        } else if (mode == "stream-huge") {
+            Put32(out, 6);
+            Put32(out, 1u << 30);
+            out.resize(out.size() + 4096);
+        } else if (mode == "stream-then-exit") {
+            // One 28-byte UDP datagram 127.0.0.1 -> 127.0.0.1, arrived at 1 000 000.5 s.
+            for (std::uint32_t word : {6u, 60u, 0u}) Put32(out, word);
+            Put32(out, static_cast<std::uint32_t>(1000000500000ull >> 32));
+            Put32(out, static_cast<std::uint32_t>(1000000500000ull));
+            Put32(out, 28);
+            Put32(out, 28);
+            const std::uint8_t datagram[28] = {0x45, 0, 0, 28, 0, 0, 0, 0, 64, 17, 0, 0, 127, 0, 0, 1,
+                                               127, 0, 0, 1, 0, 9, 0, 9, 0, 8, 0, 0};
+            out.insert(out.end(), datagram, datagram + sizeof datagram);
+            Put32(out, 60);
+        }
+        Send(out.data(), out.size(), nullptr, 0);
+        if (mode == "stream-then-exit") return kInterfaceGone;
+        sleep(30);
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 // through the raw capability system calls (no libcap needed).
 #include "tests/support/Privileges.h"
 
+#include <grp.h>
 #include <linux/capability.h>
 #include <sched.h>
 #include <sys/prctl.h>
@@ -64,6 +65,14 @@ bool Privileges::DropNetRaw(std::string* reason) {
     word.inheritable &= ~bit;
     if (syscall(SYS_capset, &header, data) != 0) {
         if (reason) *reason = Describe("capset", errno);
+        return false;
+    }
+    return true;
+}
+
+bool Privileges::BecomeUser(unsigned uid, unsigned gid, std::string* reason) {
+    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0) {
+        if (reason) *reason = Describe("becoming an ordinary user", errno);
         return false;
     }
     return true;

@@ -23,6 +23,10 @@ public:
     /// inheritable, ambient and bounding sets). Meant for a child process
     /// (ChildProcess::Run); true on success.
     static bool DropNetRaw(std::string* reason = nullptr);
+    /// Becomes an ordinary user for good: no supplementary groups, the given
+    /// user and group ids, and with them no capability. Meant for a child
+    /// process; true on success.
+    static bool BecomeUser(unsigned uid, unsigned gid, std::string* reason = nullptr);
 };
 
 }  // namespace testsupport

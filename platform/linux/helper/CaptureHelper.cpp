@@ -1,15 +1,39 @@
-// quorvane-capture: the capture-socket helper. Installed root:quorvane 0750
-// with cap_net_raw=ep, it is the only privileged piece of the program. It
-// takes no arguments and reads one request from descriptor 0 (see
-// CaptureHelperProtocol.h), creates one packet socket, passes it back and
-// exits. It writes to no descriptor but descriptor 0 and links nothing but
-// the C and C++ runtime. Binding, the receive ring, the filter and
-// promiscuous membership are set up later by the unprivileged program.
+// quorvane-capture: the capture helper. Installed root:quorvane 0750 with
+// cap_net_raw=ep, it is the only privileged piece of the program, and it
+// captures: it opens one packet socket, takes one request over descriptor 0
+// (see CaptureHelperProtocol.h), binds the socket to the interface, attaches
+// the program's compiled filter behind its own IPv4 check, sets up the receive
+// ring, then drops every capability and locks itself down with seccomp to
+// polling, reading its socket's statistics and writing its channel. It then
+// writes every datagram to the channel as pcapng with the kernel's arrival
+// time. The program never holds the socket, so it can capture but never send.
+//
+// A stalled program costs nothing until the output buffer (the program says
+// how large; its pages are touched only as far as it fills) and then the ring
+// are full; beyond that the
+// kernel drops, and the drops go out in statistics blocks. A link that goes
+// down and up keeps the capture; an interface that goes away ends it with a
+// last statistics block and its own exit status. Links only the C and C++
+// runtimes and libseccomp.
+#include <arpa/inet.h>
+#include <linux/capability.h>
+#include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <poll.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/linux/helper/CaptureHelperProtocol.h"
@@ -18,6 +42,17 @@ using namespace quorvane::capturehelper;
 
 namespace {
 constexpr int kChannel = 0;
+constexpr int kPrefixLength = 4;
+
+int g_fd = -1;  // the packet socket
+std::uint8_t* g_ring = nullptr;
+std::uint32_t g_blockSize = 0, g_blockCount = 0, g_block = 0;
+const std::uint8_t* g_frame = nullptr;  // next datagram of the open block
+std::uint32_t g_framesLeft = 0;
+std::uint8_t* g_out = nullptr;          // pcapng not yet sent: [g_head, g_tail)
+std::size_t g_head = 0, g_tail = 0, g_outputBytes = 0;
+bool g_outputFull = false;
+std::uint64_t g_received = 0, g_dropped = 0, g_droppedSent = 0, g_taken = 0;
 
 int SocketOption(int fd, int option) {
     int value = -1;
@@ -29,20 +64,26 @@ int SocketOption(int fd, int option) {
 // Descriptor 0 must be one end of a seqpacket socket pair whose other end
 // belongs to the user who started the helper.
 bool ChannelIsSound() {
-    if (SocketOption(kChannel, SO_DOMAIN) != AF_UNIX) return false;
-    if (SocketOption(kChannel, SO_TYPE) != SOCK_SEQPACKET) return false;
+    if (SocketOption(kChannel, SO_DOMAIN) != AF_UNIX || SocketOption(kChannel, SO_TYPE) != SOCK_SEQPACKET) return false;
     ucred peer{};
     socklen_t length = sizeof peer;
     if (getsockopt(kChannel, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
     return peer.pid > 0 && peer.uid == getuid();
 }
 
+bool SendReply(int error) {
+    Reply reply{kMagic, error};
+    ssize_t sent;
+    while ((sent = send(kChannel, &reply, sizeof reply, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return sent == static_cast<ssize_t>(sizeof reply);
+}
+
 // Closes descriptors that came with a message: the helper takes none.
 void CloseAttached(msghdr* message) {
     for (cmsghdr* c = CMSG_FIRSTHDR(message); c != nullptr; c = CMSG_NXTHDR(message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-        std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
             int fd;
             std::memcpy(&fd, CMSG_DATA(c) + i * sizeof fd, sizeof fd);
             close(fd);
@@ -50,17 +91,17 @@ void CloseAttached(msghdr* message) {
     }
 }
 
-// Waits for the request: 0 when it is exactly the one request, else the exit status.
-int ReadRequest() {
-    pollfd wait{kChannel, POLLIN, 0};
-    int ready;
-    while ((ready = poll(&wait, 1, kTimeoutMs)) < 0 && errno == EINTR) {
-    }
-    if (ready <= 0) return kNoRequest;
+// One byte more than the largest request, so that a longer message shows.
+alignas(StartRequest) unsigned char g_request[sizeof(StartRequest) + kMaxFilterLength * sizeof(FilterInstruction) + 1];
 
-    // One byte more than a request, so that a longer message shows.
-    unsigned char bytes[sizeof(Request) + 1];
-    iovec part{bytes, sizeof bytes};
+// Waits for the request, as long as the channel is open: 0 when it is one
+// well-formed request within bounds, else the exit status.
+int ReadRequest(StartRequest* request) {
+    pollfd wait{kChannel, POLLIN, 0};
+    while (poll(&wait, 1, -1) < 0) {
+        if (errno != EINTR) return kNoRequest;
+    }
+    iovec part{g_request, sizeof g_request};
     alignas(cmsghdr) char control[CMSG_SPACE(8 * sizeof(int))];
     msghdr message{};
     message.msg_iov = &part;
@@ -71,45 +112,321 @@ int ReadRequest() {
     if (count <= 0) return kNoRequest;
     bool attached = message.msg_controllen != 0 || (message.msg_flags & MSG_CTRUNC) != 0;
     CloseAttached(&message);
-    if (attached || (message.msg_flags & MSG_TRUNC) != 0 || count != sizeof(Request)) return kBadRequest;
-    Request request;
-    std::memcpy(&request, bytes, sizeof request);
-    if (request.magic != kMagic || request.kind != kOpenPacketSocket) return kBadRequest;
+    if (attached || (message.msg_flags & MSG_TRUNC) != 0 || count < static_cast<ssize_t>(sizeof *request))
+        return kBadRequest;
+    std::memcpy(request, g_request, sizeof *request);
+    const StartRequest& r = *request;
+    std::uint64_t ringBytes = std::uint64_t{r.blockSize} * r.blockCount;
+    bool sound = r.magic == kMagic && r.kind == kStartCapture && r.interfaceIndex > 0 &&
+                 r.blockSize >= kMinBlockSize && r.blockSize <= kMaxBlockSize && (r.blockSize & (r.blockSize - 1)) == 0 &&
+                 r.blockCount >= kMinBlockCount && r.blockCount <= kMaxBlockCount && ringBytes <= kMaxRingBytes &&
+                 r.blockTimeoutMs >= 1 && r.blockTimeoutMs <= 1000 && r.filterLength <= kMaxFilterLength &&
+                 r.bufferBytes >= kMinBuffer && r.bufferBytes <= kMaxBuffer &&
+                 count == static_cast<ssize_t>(sizeof r + r.filterLength * sizeof(FilterInstruction));
+    return sound ? 0 : kBadRequest;
+}
+
+// The program's filter behind a check of our own: IPv4 only, whatever the
+// filter says, with the accumulator cleared as a filter expects it.
+int AttachFilter(const StartRequest& request) {
+    static sock_filter code[kPrefixLength + kMaxFilterLength];
+    code[0] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL));
+    code[1] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 1, 0);
+    code[2] = BPF_STMT(BPF_RET | BPF_K, 0);
+    code[3] = BPF_STMT(BPF_LD | BPF_IMM, 0);
+    std::uint32_t length = request.filterLength;
+    if (length == 0) {
+        code[kPrefixLength] = BPF_STMT(BPF_RET | BPF_K, 0x40000);
+        length = 1;
+    } else {
+        std::memcpy(&code[kPrefixLength], g_request + sizeof request, length * sizeof(sock_filter));
+    }
+    sock_fprog program{static_cast<unsigned short>(kPrefixLength + length), code};
+    return setsockopt(g_fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 ? 0 : errno;
+}
+
+int AttachRing(const StartRequest& request) {
+    int version = TPACKET_V3;
+    if (setsockopt(g_fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return errno;
+    tpacket_req3 ring{};
+    ring.tp_block_size = request.blockSize;
+    ring.tp_block_nr = request.blockCount;
+    ring.tp_frame_size = 2048;  // nominal in a V3 ring; the block size must be a multiple
+    ring.tp_frame_nr = request.blockSize / 2048 * request.blockCount;
+    ring.tp_retire_blk_tov = request.blockTimeoutMs;
+    if (setsockopt(g_fd, SOL_PACKET, PACKET_RX_RING, &ring, sizeof ring) != 0) return errno;
+    std::size_t size = std::size_t{request.blockSize} * request.blockCount;
+    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, g_fd, 0);
+    if (map == MAP_FAILED) return errno;
+    g_ring = static_cast<std::uint8_t*>(map);
+    g_blockSize = request.blockSize;
+    g_blockCount = request.blockCount;
     return 0;
 }
 
-bool SendReply(int error, int fd) {
-    Reply reply{kMagic, error};
-    iovec part{&reply, sizeof reply};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    if (fd >= 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof fd);
-        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+int Bind(int index, int protocol) {
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(static_cast<std::uint16_t>(protocol));
+    address.sll_ifindex = index;
+    return bind(g_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+}
+
+// The interface the socket is bound to, or -1 once it has gone away.
+int BoundIndex(unsigned short* hardwareType) {
+    sockaddr_ll address{};
+    socklen_t length = sizeof address;
+    if (getsockname(g_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+    if (hardwareType != nullptr) *hardwareType = address.sll_hatype;
+    return address.sll_ifindex;
+}
+
+// Sets the capture up in an order that lets nothing in early: the socket
+// (protocol 0) receives nothing until the last bind names a protocol.
+int SetUp(const StartRequest& request, int* error) {
+    if ((*error = AttachFilter(request)) != 0) return kFilterRefused;
+    if ((*error = AttachRing(request)) != 0) return kRingFailed;
+    if ((*error = Bind(request.interfaceIndex, 0)) != 0) return kBindFailed;
+    unsigned short type = 0;
+    if (BoundIndex(&type) != request.interfaceIndex) return *error = ENODEV, kBindFailed;
+    if (type == ARPHRD_LOOPBACK) {
+        // Every datagram passes loopback twice; the received copy shows it once.
+        int one = 1;
+        if (setsockopt(g_fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0) return *error = errno, kSetupFailed;
+    } else {
+        packet_mreq promiscuous{};
+        promiscuous.mr_ifindex = request.interfaceIndex;
+        promiscuous.mr_type = PACKET_MR_PROMISC;
+        if (setsockopt(g_fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous, sizeof promiscuous) != 0)
+            return *error = errno, kSetupFailed;
     }
-    ssize_t sent;
-    while ((sent = sendmsg(kChannel, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    int buffer = 4 << 20;  // as far as the system allows: fewer waits for the program
+    setsockopt(kChannel, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    g_outputBytes = request.bufferBytes;
+    void* out = mmap(nullptr, g_outputBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (out == MAP_FAILED) return *error = errno, kSetupFailed;
+    g_out = static_cast<std::uint8_t*>(out);
+    // Outgoing datagrams reach only sockets of every protocol; the filter keeps IPv4.
+    if ((*error = Bind(request.interfaceIndex, ETH_P_ALL)) != 0) return kBindFailed;
+    return 0;
+}
+
+// Gives up every capability for good and allows only what streaming needs.
+int LockDown() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[2]{};
+    if (syscall(SYS_capset, &header, none) != 0) return errno;
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;
+    scmp_filter_ctx context = seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (context == nullptr) return ENOMEM;
+    const int anyArgument[] = {SCMP_SYS(poll), SCMP_SYS(ppoll), SCMP_SYS(clock_gettime), SCMP_SYS(exit),
+                               SCMP_SYS(exit_group), SCMP_SYS(rt_sigreturn), SCMP_SYS(restart_syscall),
+                               SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(madvise)};
+    // A call this architecture lacks (poll on some) is simply not added.
+    for (int call : anyArgument) seccomp_rule_add(context, SCMP_ACT_ALLOW, call, 0);
+    int failed = 0;
+    // Statistics and the binding of its own socket; writes to its channel only.
+    failed |= seccomp_rule_add(context, SCMP_ACT_ALLOW, SCMP_SYS(getsockopt), 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(g_fd)));
+    failed |= seccomp_rule_add(context, SCMP_ACT_ALLOW, SCMP_SYS(getsockname), 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(g_fd)));
+    failed |= seccomp_rule_add(context, SCMP_ACT_ALLOW, SCMP_SYS(sendto), 1, SCMP_A0(SCMP_CMP_EQ, kChannel));
+    if (failed == 0) failed = seccomp_load(context);
+    // Not released: freeing after the load is not worth a rule.
+    return failed == 0 ? 0 : -failed;
+}
+
+void Put32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+void Put64(std::uint8_t* at, std::uint64_t value) { std::memcpy(at, &value, sizeof value); }
+
+// Room for a block of size bytes at the tail of the output, or null when full.
+std::uint8_t* Reserve(std::size_t size) {
+    if (g_tail + size > g_outputBytes && g_head > 0) {
+        std::memmove(g_out, g_out + g_head, g_tail - g_head);
+        g_tail -= g_head;
+        g_head = 0;
     }
-    return sent == static_cast<ssize_t>(sizeof reply);
+    if (g_tail + size > g_outputBytes) return g_outputFull = true, nullptr;
+    std::uint8_t* at = g_out + g_tail;
+    g_tail += size;
+    return at;
+}
+
+// Starts a block of the given type and size; the caller fills from offset 8.
+// Other blocks come zeroed; a packet block is filled whole by its caller.
+std::uint8_t* Block(std::uint32_t type, std::uint32_t size) {
+    std::uint8_t* at = Reserve(size);
+    if (at == nullptr) return nullptr;
+    if (type != 6) std::memset(at, 0, size);
+    Put32(at, type);
+    Put32(at + 4, size);
+    Put32(at + size - 4, size);
+    return at;
+}
+
+void WriteHeaders(const char* name) {
+    std::uint8_t* shb = Block(0x0A0D0D0A, 28 + 12 + 4);
+    Put32(shb + 8, 0x1A2B3C4D);
+    Put32(shb + 12, 1);  // version 1.0
+    Put64(shb + 16, ~std::uint64_t{0});
+    Put32(shb + 24, 4 | 8 << 16);  // shb_userappl
+    std::memcpy(shb + 28, "Quorvane", 8);
+    std::size_t nameLength = std::strlen(name);
+    std::uint32_t namePadded = static_cast<std::uint32_t>((nameLength + 3) & ~std::size_t{3});
+    std::uint8_t* idb = Block(1, 16 + 4 + namePadded + 8 + 4 + 4);
+    Put32(idb + 8, kLinkTypeIPv4);
+    Put32(idb + 12, 65535);
+    Put32(idb + 16, 2 | static_cast<std::uint32_t>(nameLength) << 16);  // if_name
+    std::memcpy(idb + 20, name, nameLength);
+    Put32(idb + 20 + namePadded, 9 | 1 << 16);  // if_tsresol: nanoseconds
+    idb[24 + namePadded] = 9;
+}
+
+bool WriteStatistics() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t time = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+    std::uint8_t* isb = Block(5, 20 + 12 + 12 + 4 + 4);
+    if (isb == nullptr) return false;
+    Put32(isb + 12, static_cast<std::uint32_t>(time >> 32));
+    Put32(isb + 16, static_cast<std::uint32_t>(time));
+    Put32(isb + 20, 4 | 8 << 16);  // isb_ifrecv
+    Put64(isb + 24, g_received);
+    Put32(isb + 32, 5 | 8 << 16);  // isb_ifdrop
+    Put64(isb + 36, g_dropped);
+    g_droppedSent = g_dropped;
+    return true;
+}
+
+std::uint8_t* BlockBase() { return g_ring + std::size_t{g_block} * g_blockSize; }
+tpacket_hdr_v1& BlockHeader() { return reinterpret_cast<tpacket_block_desc*>(BlockBase())->hdr.bh1; }
+
+void ReleaseBlock() {
+    __atomic_store_n(&BlockHeader().block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+    g_block = (g_block + 1) % g_blockCount;
+    g_framesLeft = 0;
+}
+
+// Copies the datagrams of blocks the kernel has handed over into the output,
+// until none is left or the output is full; a block goes back at once.
+void TakeRing() {
+    g_outputFull = false;
+    for (std::uint32_t released = 0; released <= g_blockCount;) {
+        if (g_framesLeft == 0) {
+            tpacket_hdr_v1& header = BlockHeader();
+            if ((__atomic_load_n(&header.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) return;
+            g_framesLeft = header.num_pkts;
+            g_frame = BlockBase() + header.offset_to_first_pkt;
+        }
+        while (g_framesLeft != 0) {
+            const auto* frame = reinterpret_cast<const tpacket3_hdr*>(g_frame);
+            std::uint32_t captured = frame->tp_snaplen, padded = (captured + 3) & ~3u;
+            std::uint8_t* epb = Block(6, 32 + padded);
+            if (epb == nullptr) return;
+            std::uint64_t time = std::uint64_t{frame->tp_sec} * 1000000000u + frame->tp_nsec;
+            Put32(epb + 8, 0);
+            Put32(epb + 12, static_cast<std::uint32_t>(time >> 32));
+            Put32(epb + 16, static_cast<std::uint32_t>(time));
+            Put32(epb + 20, captured);
+            Put32(epb + 24, frame->tp_len);
+            if (padded != 0) Put32(epb + 24 + padded, 0);  // the padding
+            std::memcpy(epb + 28, g_frame + frame->tp_mac, captured);
+            g_frame += frame->tp_next_offset;
+            --g_framesLeft;
+            ++g_taken;
+        }
+        ReleaseBlock();
+        ++released;
+    }
+}
+
+void ReadStatistics() {
+    tpacket_stats_v3 stats{};
+    socklen_t length = sizeof stats;
+    if (getsockopt(g_fd, SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0) return;
+    // Each read resets the kernel's counters; its packet count includes the drops.
+    g_received += stats.tp_packets - stats.tp_drops;
+    g_dropped += stats.tp_drops;
+}
+
+// Sends what the output holds: 1 when all went, 0 when the channel is full,
+// -1 when it is closed.
+int Flush() {
+    while (g_head < g_tail) {
+        std::size_t size = g_tail - g_head < kMaxMessage ? g_tail - g_head : kMaxMessage;
+        ssize_t sent = send(kChannel, g_out + g_head, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return errno == EAGAIN ? 0 : -1;
+        }
+        g_head += static_cast<std::size_t>(sent);
+    }
+    g_head = g_tail = 0;
+    g_outputFull = false;
+    return 1;
+}
+
+// Sends a last statistics block and what is left, while the program reads.
+int EndWithStatistics() {
+    TakeRing();
+    ReadStatistics();
+    WriteStatistics();
+    while (Flush() == 0) {
+        pollfd out{kChannel, POLLOUT, 0};
+        if (poll(&out, 1, -1) < 0 && errno != EINTR) break;
+        if (out.revents & (POLLHUP | POLLERR)) break;
+    }
+    return kInterfaceGone;
+}
+
+int Stream(int index) {
+    // A link that goes down reports ENETDOWN once; its removal may follow
+    // without another report, so while it is down the binding is looked at
+    // every kDownCheckMs until datagrams come again.
+    constexpr int kDownCheckMs = 100;
+    bool linkDown = false;
+    for (;;) {
+        const std::uint64_t before = g_taken;
+        TakeRing();
+        if (g_taken != before) linkDown = false;
+        ReadStatistics();
+        if (g_dropped != g_droppedSent) WriteStatistics();
+        if (Flush() < 0) return kChannelClosed;
+        if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics();
+        pollfd wait[2] = {{g_fd, static_cast<short>(g_outputFull ? 0 : POLLIN), 0},
+                          {kChannel, static_cast<short>(g_head < g_tail ? POLLOUT : 0), 0}};
+        if (poll(wait, 2, linkDown ? kDownCheckMs : -1) < 0 && errno != EINTR) return kStreamFailed;
+        if (wait[1].revents & (POLLHUP | POLLERR)) return kChannelClosed;
+        if (wait[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            // Reading the error clears it. A link that went down comes back on
+            // its own; only a socket no longer bound has lost its interface.
+            SocketOption(g_fd, SO_ERROR);
+            if (BoundIndex(nullptr) != index) return EndWithStatistics();
+            linkDown = true;
+        }
+    }
 }
 }  // namespace
 
 int main(int argc, char**) {
     if (argc != 1) return kBadArguments;
+    // Ends with the program; a program already gone has closed the channel.
+    pid_t parent = getppid();
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || getppid() != parent) return kBadChannel;
     if (!ChannelIsSound()) return kBadChannel;
-    if (int refused = ReadRequest()) return refused;
 
-    // Datagram mode delivers from the network header on; protocol 0 delivers
-    // nothing until the program binds the socket with a protocol.
-    int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    int error = fd < 0 ? errno : 0;
-    if (!SendReply(error, fd)) return kReplyFailed;
-    return fd < 0 ? kSocketFailed : kHandedOver;
+    g_fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int error = g_fd < 0 ? errno : 0;
+    if (!SendReply(error)) return kReplyFailed;
+    if (g_fd < 0) return kSocketFailed;
+
+    StartRequest request{};
+    if (int refused = ReadRequest(&request)) return refused;
+    char name[IF_NAMESIZE + 1] = {};
+    int status = SetUp(request, &error);
+    if (status == 0 && if_indextoname(static_cast<unsigned>(request.interfaceIndex), name) == nullptr) name[0] = '\0';
+    if (status == 0 && (error = LockDown()) != 0) status = kLockdownFailed;
+    if (!SendReply(error)) return kReplyFailed;
+    if (status != 0) return status;
+
+    WriteHeaders(name);
+    _exit(Stream(request.interfaceIndex));
 }
