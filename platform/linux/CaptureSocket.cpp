@@ -24,19 +24,27 @@
 namespace win::detail {
 
 namespace {
+static_assert(sizeof(sock_filter) == 8, "SIO_SET_CAPTURE_FILTER's instruction layout");
+
 // Without a ring, the socket's own queue has to absorb bursts instead.
 constexpr int kFallbackReceiveBuffer = 64 << 20;
 
 // Keeps IPv4 datagrams only: the socket listens to every protocol so that it
 // sees outgoing datagrams too, which the kernel shows only to such sockets.
-int AttachIPv4Filter(int fd) {
-    static sock_filter code[] = {
+// A capture filter follows the IPv4 test: a datagram-mode socket runs it on
+// the datagram from its IPv4 header on, as libpcap compiles it for DLT_RAW.
+// Its jumps are relative, so it runs unchanged behind the test.
+int AttachIPv4Filter(int fd, const std::vector<sock_filter>& captureFilter) {
+    std::vector<sock_filter> code = {
         BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0x40000),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
-    sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    if (captureFilter.empty())
+        code.push_back(BPF_STMT(BPF_RET | BPF_K, 0x40000));
+    else
+        code.insert(code.end(), captureFilter.begin(), captureFilter.end());
+    sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
     if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) return errno;
     return 0;
 }
@@ -102,7 +110,7 @@ int CaptureSocket::SetReceiveAll(bool on) {
     if (!m_receivePathReady) {
         // The filter and the ring go in before the socket starts listening, so
         // no datagram of another protocol and none outside the ring slips in.
-        if (int error = AttachIPv4Filter(m_fd)) return WsaErrorFromErrno(error);
+        if (int error = AttachIPv4Filter(m_fd, m_captureFilter)) return WsaErrorFromErrno(error);
         if (m_interface.loopback) {
             // On loopback every datagram passes twice, once sent and once
             // received; keeping only the received copy shows each one once.
@@ -123,6 +131,19 @@ int CaptureSocket::SetReceiveAll(bool on) {
     if (int error = BindToInterface(m_fd, m_interface.index, ETH_P_ALL)) return WsaErrorFromErrno(error);
     m_receiving = true;
     Wake(m_wakeFd);
+    return 0;
+}
+
+int CaptureSocket::SetCaptureFilter(const void* code, unsigned count) {
+    std::lock_guard lock(m_mutex);
+    if (m_closed) return WSAENOTSOCK;
+    if (count > BPF_MAXINSNS - 4) return WSAEINVAL;
+    std::vector<sock_filter> program(count);
+    if (count != 0) std::memcpy(program.data(), code, count * sizeof(sock_filter));
+    // Attached at once, so that the kernel checks it now; until receive-all is
+    // on the socket listens to no protocol, so this lets nothing in early.
+    if (int error = AttachIPv4Filter(m_fd, program)) return error == EINVAL ? WSAEINVAL : WsaErrorFromErrno(error);
+    m_captureFilter = std::move(program);
     return 0;
 }
 

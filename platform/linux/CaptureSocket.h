@@ -25,6 +25,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
+
+#include <linux/filter.h>
 
 #include "platform/TestHooks.h"
 #include "platform/WinSock.h"
@@ -46,6 +49,10 @@ public:
     // Each call returns 0 or the Winsock error code.
     int Bind(const InterfaceInfo& owner);
     int SetReceiveAll(bool on);
+    /// The capture filter (SIO_SET_CAPTURE_FILTER): count classic BPF
+    /// instructions run on each datagram from its IPv4 header on; 0 removes it.
+    /// The kernel checks the program now; WSAEINVAL when it refuses it.
+    int SetCaptureFilter(const void* code, unsigned count);
     /// One datagram into buffer (truncated to length); *count gets its size.
     int Receive(char* buffer, int length, int* count);
     int EventSelect(HANDLE event, long networkEvents);
@@ -90,6 +97,7 @@ private:
     PacketRing m_ring;
     bool m_usesRing = false;
     bool m_receivePathReady = false;
+    std::vector<sock_filter> m_captureFilter;  // the user's program, without the IPv4 test
     bool m_nonBlocking = false;    // set by WSAEventSelect, as on Windows
     HANDLE m_event = nullptr;
     long m_selected = 0;           // the selected FD_ bits

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -468,3 +469,92 @@ TEST_F(CaptureSocketTest, FullRingCountsDrops) {
 }
 
 }  // namespace
+
+namespace {
+
+// Classic BPF for DLT_RAW, as libpcap compiles "udp": the protocol byte of the
+// IPv4 header is 17.
+struct Insn {
+    std::uint16_t code;
+    std::uint8_t jt, jf;
+    std::uint32_t k;
+};
+const Insn kUdpOnly[] = {
+    {0x30, 0, 0, 9},      // ldb [9]
+    {0x15, 0, 1, 17},     // jeq #17
+    {0x06, 0, 0, 65535},  // ret #65535
+    {0x06, 0, 0, 0},      // ret #0
+};
+
+int SetFilter(SOCKET s, const void* code, DWORD length) {
+    DWORD returned = 0;
+    return WSAIoctl(s, SIO_SET_CAPTURE_FILTER, const_cast<void*>(code), length, nullptr, 0, &returned, nullptr,
+                    nullptr);
+}
+
+}  // namespace
+
+TEST_F(CaptureSocketTest, CaptureFilterKeepsOnlyWhatItMatches) {
+    EXPECT_CHILD_PASSED(NetNamespace::RunIsolated([] {
+        SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+        ASSERT_NE(s, INVALID_SOCKET);
+        sockaddr_in local = AddressOf("127.0.0.1");
+        ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        ASSERT_EQ(SetFilter(s, kUdpOnly, sizeof kUdpOnly), 0) << WSAGetLastError();
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        unsigned on = RCVALL_ON;
+        DWORD returned = 0;
+        ASSERT_EQ(WSAIoctl(s, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr, nullptr), 0);
+        ASSERT_EQ(WSAEventSelect(s, event, FD_READ | FD_CLOSE), 0);
+
+        LoopbackSender sender;
+        const testsupport::TcpFlow tcp = LoopbackSender::SendTcp({100, 200});
+        ASSERT_TRUE(tcp.completed);
+        const testsupport::UdpFlow udp = sender.SendUdp(5, 40);
+        ASSERT_EQ(udp.sent, 5);
+
+        // Everything that arrives within a second: the UDP flow and no TCP at all.
+        int udpSeen = 0, other = 0;
+        std::vector<char> buffer(65535);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (std::chrono::steady_clock::now() < end) {
+            if (WaitForSingleObject(event, 100) != WAIT_OBJECT_0) continue;
+            WSANETWORKEVENTS events{};
+            ASSERT_EQ(WSAEnumNetworkEvents(s, event, &events), 0);
+            for (;;) {
+                const int count = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+                if (count <= 0) break;
+                Datagram d{std::vector<unsigned char>(buffer.begin(), buffer.begin() + count)};
+                if (d.Protocol() == 17 && d.Port(0) == udp.sourcePort) ++udpSeen;
+                if (d.Protocol() != 17) ++other;
+            }
+        }
+        EXPECT_EQ(udpSeen, 5);
+        EXPECT_EQ(other, 0);
+        closesocket(s);
+        CloseHandle(event);
+    }));
+}
+
+TEST_F(CaptureSocketTest, CaptureFilterRefusesWhatTheKernelRefuses) {
+    SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+    ASSERT_NE(s, INVALID_SOCKET);
+    sockaddr_in local = AddressOf("127.0.0.1");
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    // Not a whole number of instructions.
+    EXPECT_EQ(SetFilter(s, kUdpOnly, sizeof kUdpOnly - 3), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    // A jump past the end, and a program that never returns.
+    const Insn jumpOut[] = {{0x15, 5, 0, 17}, {0x06, 0, 0, 0}};
+    EXPECT_EQ(SetFilter(s, jumpOut, sizeof jumpOut), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    const Insn noReturn[] = {{0x30, 0, 0, 9}};
+    EXPECT_EQ(SetFilter(s, noReturn, sizeof noReturn), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    EXPECT_EQ(SetFilter(s, nullptr, 8), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    // A good program after refused ones, and an empty one that removes it.
+    EXPECT_EQ(SetFilter(s, kUdpOnly, sizeof kUdpOnly), 0);
+    EXPECT_EQ(SetFilter(s, nullptr, 0), 0);
+    closesocket(s);
+}
