@@ -81,19 +81,19 @@ int ListAccessibleTable::rowCount() const {
     return model ? model->rowCount() : 0;
 }
 
-int ListAccessibleTable::ChildIndex(int row, int column) const { return (row + 1) * columnCount() + column; }
+int ListAccessibleTable::ChildIndex(int row, int column) const { return row * columnCount() + column; }
 
-int ListAccessibleTable::childCount() const { return (rowCount() + 1) * columnCount(); }
+int ListAccessibleTable::childCount() const { return rowCount() * columnCount(); }
 
 QAccessibleInterface* ListAccessibleTable::child(int index) const {
     const int columns = columnCount();
     if (index < 0 || columns == 0) return nullptr;
-    return CachedCell(index / columns - 1, index % columns);
+    return cellAt(index / columns, index % columns);
 }
 
 int ListAccessibleTable::indexOfChild(const QAccessibleInterface* child) const {
     const auto* cell = dynamic_cast<const ListAccessibleCell*>(child);
-    if (!cell || !cell->isValid()) return -1;
+    if (!cell || !cell->isValid() || cell->rowIndex() < 0) return -1;
     return ChildIndex(cell->rowIndex(), cell->columnIndex());
 }
 

@@ -6,10 +6,14 @@
 // view operations: the model's row and column counts, cell and header texts,
 // the selection model and the current index.
 //
-// Children are numbered as in Qt's table: first one header cell per column,
-// then the cells row by row. Cell interfaces are made on demand, registered
-// with QAccessible (which gives them their ids) and kept until the rows they
-// stand for change; modelChange drops them then.
+// Children are the cells, row by row: child i is the cell of row i / columns
+// and column i % columns, the numbering the AT-SPI bridge assumes when a
+// screen reader asks for a child's row and column (with the header cells
+// first among the children, every row read that way came out one too high).
+// Column headers are reached from the table (columnDescription) and from
+// each cell (columnHeaderCells). Cell interfaces are made on demand,
+// registered with QAccessible (which gives them their ids) and kept until the
+// rows they stand for change; modelChange drops them then.
 //
 // Events: while the interface exists (an assistive technology has asked for
 // it), moving the current row sends Focus for its first cell while the view
@@ -73,7 +77,7 @@ public:
 
     /// The header cell of a column (the row of headers), null outside the columns.
     QAccessibleInterface* HeaderCell(int column) const;
-    /// The child index of a cell; row -1 is the header row.
+    /// The child index of a cell.
     int ChildIndex(int row, int column) const;
 
 private:
