@@ -10,7 +10,9 @@
 #   - a capture with that filter of a mixed stream: only what it matches is
 #     listed, and the caption names the adapter while it runs;
 #   - the list read through the bus as a table: column headers, rows, every
-#     cell's text; the focused cell announced as Up and Down move the row.
+#     cell's text; the focused cell announced as Up and Down move the row;
+#   - the detail window's text selected with the mouse and with Ctrl+A, and
+#     copied with Ctrl+C.
 #   atspi-e2e.sh PROGRAM    (needs root)
 set -u
 PROGRAM=$(readlink -f "$1")
@@ -193,6 +195,32 @@ if problems:
     sys.exit(1)
 print("ok: moving the row announces its cell and selects it")
 PY
+
+part_of_first_line() { [ -n "$1" ] && [ "$1" != sentinel ] && [[ "IP Header" == "$1"* ]]; }
+whole_text() {
+    [[ "$1" == "IP Header"$'\n'"Source Address: 127.0.0.1"$'\n'"Destination Address: 127.0.0.1"$'\n'* ]] &&
+        [[ "$1" == *"UDP Header"*"Raw Bytes:"* ]]
+}
+# The detail window of row 2: its text can be selected with the mouse and
+# with Ctrl+A, and copied with Ctrl+C.
+read -r X Y W H <<<"$(/usr/bin/python3 "$READER" extents 2)"
+xdotool mousemove "$((X + W / 2))" "$((Y + H / 2))" click --repeat 2 --delay 80 1
+PACKET=$(find_window "^Packet$" 10)
+if [ -n "$PACKET" ]; then
+    activate "$PACKET"
+    printf 'sentinel' | xclip -selection clipboard -i; sleep 0.2
+    # Drag along the first line, "IP Header", from its left end.
+    xdotool mousemove --window "$PACKET" 3 9 mousedown 1 mousemove --window "$PACKET" 40 9 \
+        mousemove --window "$PACKET" 400 9 mouseup 1
+    sleep 0.3; xdotool key ctrl+c; sleep 0.3
+    DRAGGED=$(xclip -selection clipboard -o 2>/dev/null)
+    check "a drag selects text that Ctrl+C copies ('$DRAGGED')" part_of_first_line "$DRAGGED"
+    xdotool key ctrl+a; sleep 0.2; xdotool key ctrl+c; sleep 0.3
+    check "Ctrl+A, Ctrl+C copies the whole text" whole_text "$(xclip -selection clipboard -o 2>/dev/null)"
+    activate "$MAIN"
+else
+    fail "no detail window after a double-click on row 2"
+fi
 
 keys "$MAIN" alt+f x
 for _ in $(seq 100); do kill -0 "$PROG" 2>/dev/null || break; sleep 0.1; done

@@ -4,6 +4,7 @@
   atspi-read-table.py table          the packet list: headers and every cell, as JSON
   atspi-read-table.py focus KEY...   focus events while the keys are pressed in the list
   atspi-read-table.py labels TITLE   the texts of the labels in the window named TITLE
+  atspi-read-table.py extents ROW    where the first cell of the row is on the screen: x y w h
 
 Only pyatspi and xdotool are used: what this script sees is what assistive
 technology sees, nothing of the program's own reporting.
@@ -116,6 +117,11 @@ def labels(title):
     print(json.dumps([label.name for label in found]))
 
 
+def extents(row):
+    t = find_table().queryTable()
+    print(*t.getAccessibleAt(row, 0).queryComponent().getExtents(pyatspi.DESKTOP_COORDS))
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "table":
         read_table()
@@ -123,3 +129,5 @@ if __name__ == "__main__":
         focus_events(sys.argv[2:])
     elif sys.argv[1] == "labels":
         labels(sys.argv[2])
+    elif sys.argv[1] == "extents":
+        extents(int(sys.argv[2]))
