@@ -80,8 +80,9 @@ BOOL CCorvelDoc::OnNewDocument() {
 
             std::string filter(kFilterBufferSize, '\0');
             DWORD dwFilterSize = kFilterBufferSize;
-            if (RegQueryValueExA(hKey, CCaptureFilterDlg::kValueName, nullptr, nullptr,
-                                 reinterpret_cast<LPBYTE>(filter.data()), &dwFilterSize) == static_cast<LONG>(ERROR_SUCCESS))
+            const LONG filterRead = RegQueryValueExA(hKey, CCaptureFilterDlg::kValueName, nullptr, nullptr,
+                                                     reinterpret_cast<LPBYTE>(filter.data()), &dwFilterSize);
+            if (filterRead == static_cast<LONG>(ERROR_SUCCESS))
                 m_sCaptureFilter.assign(filter.c_str(), ::strnlen(filter.c_str(), dwFilterSize));
             RegCloseKey(hKey);
         }
@@ -156,7 +157,8 @@ void CCorvelDoc::OnCaptureFilter() {
 
 void CCorvelDoc::FillAdapters(CSelectAdapter& dlg) {
     m_engine.EnumerateInterfaces(dlg.m_adapters);
-    for (const std::string& address : dlg.m_adapters) dlg.m_interfaceNames[address] = m_engine.GetInterfaceName(address);
+    for (const std::string& address : dlg.m_adapters)
+        dlg.m_interfaceNames[address] = m_engine.GetInterfaceName(address);
 }
 
 std::string CCorvelDoc::GetAdapterText(const std::string& address) {

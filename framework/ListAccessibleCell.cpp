@@ -15,8 +15,8 @@ ListAccessibleCell::ListAccessibleCell(ListTableView* view, int row, int column)
     : m_view(view), m_row(row), m_column(column) {}
 
 void* ListAccessibleCell::interface_cast(QAccessible::InterfaceType type) {
-    if (type == QAccessible::TableCellInterface && !IsHeader()) return static_cast<QAccessibleTableCellInterface*>(this);
-    return nullptr;
+    if (type != QAccessible::TableCellInterface || IsHeader()) return nullptr;
+    return static_cast<QAccessibleTableCellInterface*>(this);
 }
 
 bool ListAccessibleCell::isValid() const {

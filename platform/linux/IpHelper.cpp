@@ -41,7 +41,9 @@ DWORD GetIpAddrTable(PMIB_IPADDRTABLE table, ULONG* size, BOOL order) {
                   [](const MIB_IPADDRROW& a, const MIB_IPADDRROW& b) { return ntohl(a.dwAddr) < ntohl(b.dwAddr); });
     }
 
-    const std::size_t needed = offsetof(MIB_IPADDRTABLE, table) + std::max<std::size_t>(rows.size(), 1) * sizeof(MIB_IPADDRROW);
+    // The table holds at least its one declared row, also when it is empty.
+    const std::size_t needed =
+        offsetof(MIB_IPADDRTABLE, table) + std::max<std::size_t>(rows.size(), 1) * sizeof(MIB_IPADDRROW);
     if (table == nullptr || *size < needed) {
         *size = static_cast<ULONG>(needed);
         return ERROR_INSUFFICIENT_BUFFER;

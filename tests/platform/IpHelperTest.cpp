@@ -64,7 +64,8 @@ TEST_F(IpHelperTest, LoopbackOnlyNamespaceHasLoWithItsAddress) {
 TEST_F(IpHelperTest, EveryAddressOfAnInterfaceThatIsUpWithItsName) {
     EXPECT_CHILD_PASSED(NetNamespace::RunWithVeth([](const NetNamespace::Veth& veth) {
         ASSERT_TRUE(NetNamespace::RunIp({"addr", "add", "10.77.0.9/24", "dev", veth.localName}));
-        std::vector<Row> expected = {{"127.0.0.1", "lo"}, {veth.localAddress, veth.localName}, {"10.77.0.9", veth.localName}};
+        std::vector<Row> expected = {
+            {"127.0.0.1", "lo"}, {veth.localAddress, veth.localName}, {"10.77.0.9", veth.localName}};
         std::sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
             return ntohl(inet_addr(a.address.c_str())) < ntohl(inet_addr(b.address.c_str()));
         });
