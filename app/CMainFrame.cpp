@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 
 #include "app/Resource.h"
+#include "document/CCorvelDoc.h"
 
 using namespace win;
 
@@ -38,3 +39,10 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
 }
 
 BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) { return CFrameWnd::PreCreateWindow(cs) ? TRUE : FALSE; }
+
+void CMainFrame::OnUpdateFrameTitle() {
+    CFrameWnd::OnUpdateFrameTitle();
+    const auto* doc = dynamic_cast<const CCorvelDoc*>(GetActiveDocument());
+    if (!doc || doc->GetCapturingOn().empty()) return;
+    SetWindowText(GetWindowText() + " - Capturing on " + doc->GetCapturingOn());
+}

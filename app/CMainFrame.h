@@ -1,5 +1,6 @@
 // The main frame: the framework's frame window with the program's toolbar and
-// status bar, both dockable.
+// status bar, both dockable. While a capture runs its caption also names the
+// adapter ("Untitiled - Quorvane - Capturing on 127.0.0.1 (lo)").
 #pragma once
 
 #include "framework/CFrameWnd.h"
@@ -10,6 +11,8 @@ class CMainFrame : public win::CFrameWnd {
 public:
     static const win::CRuntimeClass classCMainFrame;
     const win::CRuntimeClass* GetRuntimeClass() const override { return &classCMainFrame; }
+
+    void OnUpdateFrameTitle() override;
 
 protected:
     win::BOOL PreCreateWindow(win::CREATESTRUCT& cs) override;

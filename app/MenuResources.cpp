@@ -1,6 +1,6 @@
 // Menu 128, the main frame's menu bar: five popups, items in order. Item
 // states (greyed, checked) are not part of the resource; update handlers set
-// them at run time. The adapter and resolver items carry no mnemonic. The
+// them at run time. The adapter, filter and resolver items carry no mnemonic. The
 // bar ends with the table; MF_END marks only the last item of each popup.
 #include "app/ProgramResources.h"
 #include "app/Resource.h"
@@ -27,6 +27,7 @@ constexpr MenuItemResource kMainFrameMenu[] = {
     {MF_STRING, ID_CAPTURE_CLEAR, "&Clear"},
     {MF_SEPARATOR, 0, nullptr},
     {MF_STRING, ID_CAPTURE_SELECTADAPTER, "Select Adapter..."},
+    {MF_STRING, ID_CAPTURE_FILTER, "Capture Filter..."},
     {MF_STRING | MF_END, ID_CAPTURE_RESOLVEADDRESSES, "Resolve IP Addresses"},
 
     {MF_POPUP, 0, "&Edit"},

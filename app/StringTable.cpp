@@ -15,6 +15,7 @@ constexpr StringResource kStrings[] = {
     {ID_CAPTURE_STOP, "Stop capturing packets\nStop Capture"},
     {ID_CAPTURE_CLEAR, "Clear the capture window\nClear"},
     {ID_CAPTURE_SELECTADAPTER, "Select the adapter to bind to\nSelect Adapter"},
+    {ID_CAPTURE_FILTER, "Choose which packets a capture keeps\nCapture Filter"},
     {ID_CAPTURE_RESOLVEADDRESSES, "Resolve IP Addresses on the fly.\nResolve IP Addresses"},
     {AFX_IDS_APP_TITLE, "Quorvane"},
     {AFX_IDS_IDLEMESSAGE, "Ready"},

@@ -43,6 +43,7 @@
 #include <stdexcept>
 
 #include "packet/IPPacket.h"
+#include "platform/WinIpHelper.h"
 
 using namespace win;
 
@@ -167,6 +168,29 @@ int CaptureEngine::GetCloseError() const
     return m_nCloseError.load();
 }
 
+std::string CaptureEngine::GetInterfaceName(const std::string& address)
+{
+    const win::u_long wanted = inet_addr(address.c_str());
+    if (wanted == INADDR_NONE) return {};
+    // The table is sized by a first call; interfaces may come meanwhile, so once more if it grew.
+    std::vector<char> buffer;
+    ULONG size = 0;
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
+    for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        buffer.resize(size);
+        result = GetIpAddrTable(size ? reinterpret_cast<PMIB_IPADDRTABLE>(buffer.data()) : nullptr, &size, FALSE);
+    }
+    if (result != NO_ERROR) return {};
+    const auto* table = reinterpret_cast<const MIB_IPADDRTABLE*>(buffer.data());
+    const MIB_IPADDRROW* rows = table->table;  // dwNumEntries rows from here on
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (rows[i].dwAddr != wanted) continue;
+        char name[IF_MAX_STRING_SIZE + 1] = {};
+        return if_indextoname(rows[i].dwIndex, name) ? std::string(name) : std::string();
+    }
+    return {};
+}
+
 void CaptureEngine::OpenCapture()
 {
     CloseCapture();
@@ -188,8 +212,18 @@ void CaptureEngine::OpenCapture()
         ThrowFormatted("bind() failed: %d\n", WSAGetLastError());
     }
 
-    unsigned int on = RCVALL_ON;
     DWORD bytesReturned = 0;
+    // The filter goes in before receiving starts, so nothing it rejects is kept.
+    if (!m_captureFilter.IsEmpty()) {
+        const auto& program = m_captureFilter.GetProgram();
+        if (WSAIoctl(s, SIO_SET_CAPTURE_FILTER, const_cast<PacketFilter::Instruction*>(program.data()),
+                     static_cast<DWORD>(program.size() * sizeof program[0]), nullptr, 0, &bytesReturned, nullptr,
+                     nullptr) == SOCKET_ERROR) {
+            ThrowFormatted("WSAIoctl(SIO_SET_CAPTURE_FILTER) failed: %d\n", WSAGetLastError());
+        }
+    }
+
+    unsigned int on = RCVALL_ON;
     if (WSAIoctl(s, SIO_RCVALL, &on, sizeof on, nullptr, 0, &bytesReturned, nullptr, nullptr) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
         ThrowFormatted("WSAIotcl(%d) failed; %d\n", static_cast<int>(SIO_RCVALL), error);

@@ -37,6 +37,7 @@
 
 #include "capture/MemoryWatch.h"
 #include "packet/Packet.h"
+#include "packet/PacketFilter.h"
 #include "platform/WinKernel.h"
 #include "platform/WinSock.h"
 
@@ -50,7 +51,11 @@ public:
     /// Appends one dotted-decimal address per local IPv4 interface. Throws
     /// std::runtime_error on failure; the list is then unchanged.
     void EnumerateInterfaces(std::vector<std::string>& interfaces);
-    /// Opens a capture on m_sAdapter, replacing a capture already open.
+    /// The name of the interface that owns the dotted-decimal address ("lo"
+    /// for 127.0.0.1), empty when no interface owns it or it cannot be found.
+    std::string GetInterfaceName(const std::string& address);
+    /// Opens a capture on m_sAdapter, replacing a capture already open, with
+    /// m_captureFilter run by the system on each datagram when it is not empty.
     /// Throws std::runtime_error; after a failure past socket creation the
     /// failed socket stays open and IsCapturing is true until CloseCapture.
     void OpenCapture();
@@ -86,6 +91,8 @@ public:
 public:
     /// Address to capture on, dotted decimal; written by the document before OpenCapture.
     std::string m_sAdapter;
+    /// What the capture keeps (empty: everything); written by the document before OpenCapture.
+    PacketFilter m_captureFilter;
 
 private:
     // Atomic because handler runs read it while the UI thread (or an FD_CLOSE

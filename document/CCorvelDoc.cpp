@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "document/CCaptureFilterDlg.h"
 #include "document/ProgramIds.h"
 #include "document/CSelectAdapter.h"
 #include "framework/AfxMessageBox.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr const char* kDefaultAdapterValue = "Default Adapter";
 // The value buffer: a stored value longer than this counts as not stored.
 constexpr DWORD kValueBufferSize = 260;
+// A longer stored filter expression counts as not stored.
+constexpr DWORD kFilterBufferSize = 4096;
 }  // namespace
 
 const CRuntimeClass CCorvelDoc::classCCorvelDoc{"CCorvelDoc", []() -> CObject* { return new CCorvelDoc; }};
@@ -30,6 +33,7 @@ const CommandEntry CCorvelDoc::kCommands[] = {
     CommandHandler(ID_CAPTURE_STOP, &CCorvelDoc::OnCaptureStop),
     UpdateHandler(ID_CAPTURE_STOP, &CCorvelDoc::OnUpdateCaptureStop),
     CommandHandler(ID_CAPTURE_SELECTADAPTER, &CCorvelDoc::OnCaptureSelectAdapter),
+    CommandHandler(ID_CAPTURE_FILTER, &CCorvelDoc::OnCaptureFilter),
 };
 
 const CommandTable* CCorvelDoc::GetCommandTable() const {
@@ -73,12 +77,19 @@ BOOL CCorvelDoc::OnNewDocument() {
             const std::string line = "szTemp = " + szTemp + ", m_sAdapter = " + m_engine.m_sAdapter +
                                      ", GetLastError = " + std::to_string(GetLastError()) + "\n";
             OutputDebugStringA(line.c_str());
+
+            std::string filter(kFilterBufferSize, '\0');
+            DWORD dwFilterSize = kFilterBufferSize;
+            const LONG filterRead = RegQueryValueExA(hKey, CCaptureFilterDlg::kValueName, nullptr, nullptr,
+                                                     reinterpret_cast<LPBYTE>(filter.data()), &dwFilterSize);
+            if (filterRead == static_cast<LONG>(ERROR_SUCCESS))
+                m_sCaptureFilter.assign(filter.c_str(), ::strnlen(filter.c_str(), dwFilterSize));
             RegCloseKey(hKey);
         }
 
         if (sAdapterRead.empty()) {
             CSelectAdapter dlg(nullptr);
-            m_engine.EnumerateInterfaces(dlg.m_adapters);
+            FillAdapters(dlg);
             if (dlg.DoModal() == IDOK) m_engine.m_sAdapter = dlg.m_sSelection;
         }
     } catch (const std::exception& e) {
@@ -96,8 +107,16 @@ Packet* CCorvelDoc::PopPacket() { return m_engine.PopPacket(); }
 void CCorvelDoc::ReleaseConsumers() { m_engine.ReleaseConsumers(); }
 
 void CCorvelDoc::OnCaptureStart() {
+    // A stored expression may have been edited by hand: one libpcap refuses
+    // stops the start, rather than capturing everything unasked.
+    std::string error;
+    if (!m_engine.m_captureFilter.Compile(m_sCaptureFilter, error)) {
+        AfxMessageBox(("Capture Filter: " + error).c_str());
+        return;
+    }
     try {
         m_engine.OpenCapture();
+        SetCapturingOn(GetAdapterText(m_engine.m_sAdapter));
     } catch (const std::exception& e) {
         AfxMessageBox(e.what());
     }
@@ -105,7 +124,10 @@ void CCorvelDoc::OnCaptureStart() {
 
 void CCorvelDoc::OnUpdateCaptureStart(CCmdUI* pCmdUI) { pCmdUI->Enable(!m_engine.IsCapturing()); }
 
-void CCorvelDoc::OnCaptureStop() { m_engine.CloseCapture(); }
+void CCorvelDoc::OnCaptureStop() {
+    m_engine.CloseCapture();
+    SetCapturingOn({});
+}
 
 bool CCorvelDoc::TakeMemoryStop() { return m_engine.TakeMemoryStop(); }
 
@@ -119,10 +141,34 @@ void CCorvelDoc::OnUpdateCaptureStop(CCmdUI* pCmdUI) { pCmdUI->Enable(m_engine.I
 void CCorvelDoc::OnCaptureSelectAdapter() {
     try {
         CSelectAdapter dlg(nullptr);
-        m_engine.EnumerateInterfaces(dlg.m_adapters);
+        FillAdapters(dlg);
         dlg.m_sSelection = m_engine.m_sAdapter;
         if (dlg.DoModal() == IDOK) m_engine.m_sAdapter = dlg.m_sSelection;
     } catch (const std::exception& e) {
         AfxMessageBox(e.what());
     }
+}
+
+void CCorvelDoc::OnCaptureFilter() {
+    CCaptureFilterDlg dlg(nullptr);
+    dlg.m_sFilter = m_sCaptureFilter;
+    if (dlg.DoModal() == IDOK) m_sCaptureFilter = dlg.m_sFilter;
+}
+
+void CCorvelDoc::FillAdapters(CSelectAdapter& dlg) {
+    m_engine.EnumerateInterfaces(dlg.m_adapters);
+    for (const std::string& address : dlg.m_adapters)
+        dlg.m_interfaceNames[address] = m_engine.GetInterfaceName(address);
+}
+
+std::string CCorvelDoc::GetAdapterText(const std::string& address) {
+    const std::string name = m_engine.GetInterfaceName(address);
+    return name.empty() ? address : address + " (" + name + ")";
+}
+
+void CCorvelDoc::SetCapturingOn(const std::string& text) {
+    if (text == m_sCapturingOn) return;
+    m_sCapturingOn = text;
+    // Setting the title again has every frame of the document build its caption anew.
+    SetTitle(GetTitle());
 }

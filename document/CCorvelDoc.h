@@ -1,8 +1,10 @@
 // The capture document: the one document of the program. It owns the capture
 // engine, chooses the adapter when it is created or renewed (the per-user
 // default, else the adapter dialog), carries Start Capture, Stop Capture and
-// Select Adapter with their enable rules, and hands the list view's consumer
-// thread the packets the engine queues. It keeps no data of its own: Save
+// Select Adapter with their enable rules, and the capture filter (an
+// expression stored per user, compiled and handed to the engine at each
+// Start), and hands the list view's consumer thread the packets the engine
+// queues. While a capture runs the frame's caption names its adapter. It keeps no data of its own: Save
 // writes an empty file and Open reads nothing.
 //
 // Shutdown: a consumer thread works inside the engine (WaitForPacket,
@@ -15,6 +17,7 @@
 #include "capture/CaptureEngine.h"
 #include "framework/CDocument.h"
 
+class CSelectAdapter;
 class Packet;
 
 class CCorvelDoc : public win::CDocument {
@@ -53,11 +56,27 @@ public:
     void OnCaptureStop();
     void OnUpdateCaptureStop(win::CCmdUI* pCmdUI);
     void OnCaptureSelectAdapter();
+    /// Runs the capture filter dialog; the new expression applies from the next Start.
+    void OnCaptureFilter();
+
+    /// An adapter as a person recognises it: the address and, when known,
+    /// the interface that owns it ("127.0.0.1 (lo)").
+    std::string GetAdapterText(const std::string& address);
+    /// The adapter of the capture that Start opened, as GetAdapterText gives
+    /// it; empty while none runs. The main frame shows it in its caption.
+    const std::string& GetCapturingOn() const { return m_sCapturingOn; }
 
     const win::CommandTable* GetCommandTable() const override;
 
     CaptureEngine m_engine;
+    /// The capture filter expression (empty: keep everything); read from the
+    /// setting at creation, replaced by the dialog, compiled at Start.
+    std::string m_sCaptureFilter;
 
 private:
+    void FillAdapters(CSelectAdapter& dlg);
+    void SetCapturingOn(const std::string& text);
+
+    std::string m_sCapturingOn;
     static const win::CommandEntry kCommands[];
 };

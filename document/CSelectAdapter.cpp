@@ -24,7 +24,16 @@ void CSelectAdapter::DoDataExchange(CDataExchange* pDX) {
 BOOL CSelectAdapter::OnInitDialog() {
     CDialog::OnInitDialog();
 
-    for (const std::string& adapter : m_adapters) m_comboAdapter.AddString(adapter);
+    // An address holds no blank, so the entry's text up to its first blank is
+    // the address; with the name after it, entries keep the order of the
+    // bare addresses.
+    for (const std::string& adapter : m_adapters) {
+        const auto name = m_interfaceNames.find(adapter);
+        if (name == m_interfaceNames.end() || name->second.empty())
+            m_comboAdapter.AddString(adapter);
+        else
+            m_comboAdapter.AddString(adapter + " (" + name->second + ")");
+    }
     // The first entry in sorted order, not the preset; nothing when the list is empty.
     m_comboAdapter.SetCurSel(0);
 
@@ -38,6 +47,7 @@ void CSelectAdapter::OnOK() {
     const int nSel = m_comboAdapter.GetCurSel();
     if (nSel != CB_ERR) {
         m_comboAdapter.GetLBText(nSel, m_sSelection);
+        m_sSelection = m_sSelection.substr(0, m_sSelection.find(' '));
 
         std::string sKey;
         AfxLoadString(IDS_REGKEY, sKey);

@@ -18,6 +18,9 @@ inline constexpr UINT IDR_PACKETTYPE = 129;  // document icon
 inline constexpr UINT IDD_SELECT_ADAPTER = 130;
 inline constexpr UINT IDS_REGKEY = 129;  // per-user settings key
 inline constexpr int IDC_ADAPTER = 1001;
+inline constexpr UINT IDD_CAPTURE_FILTER = 131;
+inline constexpr int IDC_CAPTURE_FILTER = 1002;  // the expression
+inline constexpr int IDC_FILTER_ERROR = 1003;    // libpcap's message about it
 
 // ---- The program's commands --------------------------------------------------------
 inline constexpr UINT ID_CAPTURE_START = 32771;
@@ -25,5 +28,6 @@ inline constexpr UINT ID_CAPTURE_STOP = 32772;
 inline constexpr UINT ID_CAPTURE_CLEAR = 32773;
 inline constexpr UINT ID_CAPTURE_SELECTADAPTER = 32774;
 inline constexpr UINT ID_CAPTURE_RESOLVEADDRESSES = 32775;
+inline constexpr UINT ID_CAPTURE_FILTER = 32776;
 
 }  // namespace win

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <memory>
@@ -46,6 +47,11 @@ QWidget* MakeControl(const DialogControlResource& c, QWidget* parent, CDialog* d
                 dialog->OnCmdMsg(static_cast<UINT>(id));
         });
         return button;
+    }
+    if (cls == "EDIT") {
+        auto* edit = new QLineEdit(text, parent);
+        edit->setFrame((c.style & WS_BORDER) != 0);
+        return edit;
     }
     if (cls == "COMBOBOX") {
         auto* box = new QComboBox(parent);

@@ -1,7 +1,8 @@
 // Modal dialogs built from dialog templates. DoModal builds the dialog from
 // the template: the font (MS Sans Serif 8pt maps to the system sans font at
-// 8pt), controls placed from dialog units (x * average char width / 4,
-// y * char height / 8), tab order = template order, the default button, icon
+// 8pt), controls (buttons, statics, combo boxes, one-line edits) placed from
+// dialog units (x * average char width / 4, y * char height / 8), tab order =
+// template order, the default button, icon
 // statics showing icon 128. It calls OnInitDialog (base: UpdateData(FALSE))
 // and runs modally: the rest of the application takes no input meanwhile.
 // OK (id 1) runs OnOK (base: UpdateData(TRUE), closes with IDOK only when it

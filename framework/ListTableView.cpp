@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "framework/ListAccessibleTable.h"
 #include "framework/ListCellDelegate.h"
 #include "framework/ListScrollBar.h"
 #include "framework/WinUser.h"
@@ -20,6 +21,8 @@
 namespace win {
 
 ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this)) {
+    // Screen readers see the rows, cells and column headers, not one opaque area.
+    ListAccessibleTable::Install();
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -52,6 +55,7 @@ void ListTableView::setModel(QAbstractItemModel* model) {
     QAbstractItemView::setModel(model);
     m_header->setModel(model);
     m_header->setSelectionModel(selectionModel());
+    ListAccessibleTable::ModelSet(this);
     if (model) {
         QObject::connect(model, &QAbstractItemModel::rowsInserted, this,
                          [this](const QModelIndex&, int start, int end) { OnRowsInserted(start, end); });

@@ -47,6 +47,7 @@ inline constexpr DWORD BS_DEFPUSHBUTTON = 0x00000001;
 
 inline constexpr DWORD CBS_DROPDOWNLIST = 0x0003;
 inline constexpr DWORD CBS_SORT = 0x0100;
+inline constexpr DWORD ES_AUTOHSCROLL = 0x0080;
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;

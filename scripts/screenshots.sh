@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots on a desktop like a user's: Xvfb with the
-# openbox window manager, a fresh home, the main window with captured rows
-# (their timestamps show milliseconds) and the detail window of the largest
-# datagram, each with its window frame, written to docs/main-window.png and
-# docs/packet-window.png. Runs as root inside a private network namespace (lo
-# only), so the capture sees only the bounded loopback traffic sent here.
+# openbox window manager, a fresh home, the adapter dialog, the capture
+# filter dialog refusing an expression with libpcap's message, the main
+# window with captured rows (their timestamps show milliseconds) and the
+# detail window of the largest datagram, each with its window frame, written
+# to docs/adapter-dialog.png, docs/capture-filter.png, docs/main-window.png and
+# docs/packet-window.png (at a scale other than 1 the names end in -scale2
+# and so on). Runs as root inside a private network namespace (lo only), so
+# the capture sees only the bounded loopback traffic sent here.
 #   scripts/screenshots.sh [PROGRAM] [SCALE]   (default build/app/quorvane, 1)
 set -eu
 cd "$(dirname "$0")/.."
 PROGRAM=$(readlink -f "${1:-build/app/quorvane}")
 SCALE=${2:-1}
+SUFFIX=""
+[ "$SCALE" = 1 ] || SUFFIX="-scale$SCALE"
 if [ -z "${QV_SHOTS_INSIDE:-}" ]; then
     [ "$(id -u)" = 0 ] || { echo "run as root (sudo $0)"; exit 1; }
     QV_SHOTS_INSIDE=1 exec unshare -n "$0" "$PROGRAM" "$SCALE"
@@ -36,9 +41,20 @@ HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" QT_QPA_PLATFORM=xcb QT_SC
     QUORVANE_TEST_REPORT="$WORK/report" "$PROGRAM" >/dev/null 2>&1 &
 PROG=$!
 DIALOG=$(timeout 15 xdotool search --sync --onlyvisible --name "^Select Adapter$" | head -1)
-xdotool windowactivate --sync "$DIALOG"; xdotool key Return
+xdotool windowactivate --sync "$DIALOG"; sleep 0.5
+import -frame -window "$DIALOG" "docs/adapter-dialog$SUFFIX.png"
+xdotool key Return
 MAIN=$(timeout 15 xdotool search --sync --onlyvisible --name "^Untitiled - Quorvane$" | head -1)
 sleep 0.5
+
+# Capture > Capture Filter... (above the last item): an expression libpcap
+# refuses shows its message; a valid one then applies from Start.
+xdotool windowactivate --sync "$MAIN"; xdotool key alt+c; sleep 0.3; xdotool key Up Up Return
+FILTER=$(timeout 10 xdotool search --sync --onlyvisible --name "^Capture Filter$" | head -1)
+xdotool type --delay 20 "tcp port 8080 or udp port"; xdotool key Return; sleep 0.5
+import -frame -window "$FILTER" "docs/capture-filter$SUFFIX.png"
+xdotool key ctrl+a; xdotool type --delay 20 "tcp port 8080 or udp port 5353"; xdotool key Return; sleep 0.5
+
 xdotool windowactivate --sync "$MAIN"; xdotool key alt+c; sleep 0.3; xdotool key s; sleep 0.3
 
 # Bounded loopback traffic: a few UDP datagrams and a short HTTP exchange.
@@ -58,7 +74,7 @@ c.recv(4000); c.close()
 t.join(5); server.close()
 PY
 sleep 1
-import -frame -window "$MAIN" docs/main-window.png
+import -frame -window "$MAIN" "docs/main-window$SUFFIX.png"
 
 # Double-click the largest datagram's row, found in the program's report.
 sleep 0.5
@@ -72,5 +88,5 @@ Y=$(awk -v t="$(field rowtop <<<"$L")" -v h="$(field rowheight <<<"$L")" -v r="$
 xdotool mousemove --window "$MAIN" 10 "$Y" click --repeat 2 --delay 80 1
 PACKET=$(timeout 10 xdotool search --sync --onlyvisible --name "^Packet$" | head -1)
 sleep 0.8
-import -frame -window "$PACKET" docs/packet-window.png
-echo "wrote docs/main-window.png and docs/packet-window.png"
+import -frame -window "$PACKET" "docs/packet-window$SUFFIX.png"
+echo "wrote docs/adapter-dialog$SUFFIX.png, docs/capture-filter$SUFFIX.png, docs/main-window$SUFFIX.png and docs/packet-window$SUFFIX.png"

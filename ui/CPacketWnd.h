@@ -13,10 +13,12 @@ class Packet;
 
 class CPacketWnd : public win::CWnd {
 public:
-    /// Colours of the three kinds of text.
+    /// Colours of the three kinds of text. Each reaches a contrast of at least
+    /// 4.5:1 against the white ground, as small text needs: dark red 6.75:1,
+    /// black 21:1, green 5.14:1 (the lighter RGB(0, 187, 0) gave 2.59:1).
     static constexpr win::COLORREF kHeadingColor = win::RGB(187, 0, 0);
     static constexpr win::COLORREF kLabelColor = win::RGB(0, 0, 0);
-    static constexpr win::COLORREF kValueColor = win::RGB(0, 187, 0);
+    static constexpr win::COLORREF kValueColor = win::RGB(0, 128, 0);
 
     CPacketWnd();
     /// Destroys the text control and, if it still exists, the window.

@@ -105,6 +105,7 @@ TEST_F(ProgramBars, MenuBarMatchesTheResourceItemForItem) {
         "&File",   "&New\tCtrl+N|57600", "&Open...\tCtrl+O|57601", "&Save\tCtrl+S|57603", "Save &As...|57604", "-",
         "&Print...\tCtrl+P|57607", "Print Pre&view|57609", "P&rint Setup...|57606", "-", "E&xit|57665",
         "&Capture", "&Start|32771", "S&top|32772", "&Clear|32773", "-", "Select Adapter...|32774",
+        "Capture Filter...|32776",
         "Resolve IP Addresses|32775",
         "&Edit",   "&Undo\tCtrl+Z|57643", "-", "Cu&t\tCtrl+X|57635", "&Copy\tCtrl+C|57634", "&Paste\tCtrl+V|57637",
         "&View",   "&Toolbar|59392", "&Status Bar|59393",

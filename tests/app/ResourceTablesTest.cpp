@@ -77,6 +77,7 @@ TEST(MenuResource, MatchesTheCommandSetItemForItem) {
         "&Capture|&Clear|32773",
         "&Capture|-",
         "&Capture|Select Adapter...|32774",
+        "&Capture|Capture Filter...|32776",
         "&Capture|Resolve IP Addresses|32775",
         "&Edit",
         "&Edit|&Undo\tCtrl+Z|57643",
@@ -96,7 +97,8 @@ TEST(MenuResource, MatchesTheCommandSetItemForItem) {
 TEST(MenuResource, AdapterAndResolverItemsHaveNoMnemonicAndNoItemHasState) {
     for (const MenuItemResource& item : MainMenu().items) {
         EXPECT_EQ(item.flags & ~(MF_POPUP | MF_SEPARATOR | MF_END), 0u) << "state flags on " << item.id;
-        if (item.id == ID_CAPTURE_SELECTADAPTER || item.id == ID_CAPTURE_RESOLVEADDRESSES) {
+        if (item.id == ID_CAPTURE_SELECTADAPTER || item.id == ID_CAPTURE_FILTER ||
+            item.id == ID_CAPTURE_RESOLVEADDRESSES) {
             EXPECT_EQ(std::string(item.text).find('&'), std::string::npos) << item.text;
         }
     }
@@ -126,7 +128,7 @@ TEST(AcceleratorResource, FourteenEntriesInOrderAllVirtualKeys) {
 
 TEST(AcceleratorResource, CaptureCommandsHaveNoKeys) {
     for (const AcceleratorEntry& e : ProgramAccelerators()[0].entries) {
-        EXPECT_FALSE(e.command >= ID_CAPTURE_START && e.command <= ID_CAPTURE_RESOLVEADDRESSES) << e.command;
+        EXPECT_FALSE(e.command >= ID_CAPTURE_START && e.command <= ID_CAPTURE_FILTER) << e.command;
     }
 }
 
@@ -158,6 +160,7 @@ TEST(StringTable, HoldsEveryStringExactly) {
         {32773, "Clear the capture window\nClear"},
         {32774, "Select the adapter to bind to\nSelect Adapter"},
         {32775, "Resolve IP Addresses on the fly.\nResolve IP Addresses"},
+        {32776, "Choose which packets a capture keeps\nCapture Filter"},
         {57344, "Quorvane"},
         {57345, "Ready"},
         {57600, "Create a new document\nNew"},
@@ -253,9 +256,16 @@ TEST(DialogResource, TemplatesMatchControlForControl) {
           {"BUTTON", 1, "OK", child | BS_DEFPUSHBUTTON | WS_TABSTOP, 92, 41, 50, 14},
           {"BUTTON", 2, "Cancel", child | BS_PUSHBUTTON | WS_TABSTOP, 149, 41, 50, 14},
           {"COMBOBOX", 1001, "", child | CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 7, 18, 192, 130}}},
+        // The field first in tab order, so it has the focus; the line under it for libpcap's message.
+        {IDD_CAPTURE_FILTER, "Capture Filter", 300, 73,
+         {{"STATIC", -1, "Filter expression (as for tcpdump):", child | SS_LEFT | WS_GROUP, 7, 7, 200, 8},
+          {"EDIT", 1002, "", child | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 18, 286, 13},
+          {"STATIC", 1003, "", child | SS_LEFT | SS_NOPREFIX, 7, 36, 286, 8},
+          {"BUTTON", 1, "OK", child | BS_DEFPUSHBUTTON | WS_TABSTOP, 186, 52, 50, 14},
+          {"BUTTON", 2, "Cancel", child | BS_PUSHBUTTON | WS_TABSTOP, 243, 52, 50, 14}}},
     };
     auto dialogs = ProgramDialogs();
-    ASSERT_EQ(dialogs.size(), 2u);
+    ASSERT_EQ(dialogs.size(), 3u);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
         auto it = std::find_if(dialogs.begin(), dialogs.end(), [&](const DialogResource& d) { return d.id == c.id; });

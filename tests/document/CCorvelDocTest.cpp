@@ -2,16 +2,21 @@
 // lines on standard error, the dialog when none is usable, failures shown in
 // message boxes, the enable rules of Start and Stop as the engine's state
 // gives them, a real capture on 127.0.0.1, Select Adapter during a capture,
-// Save and Open carrying nothing, and the release of consumers before the
-// document goes.
+// Save and Open carrying nothing, the release of consumers before the
+// document goes, the capture filter (stored, read back, refused when libpcap
+// refuses it, and limiting a mixed loopback stream), and adapters named with
+// their interfaces.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
+
+#include <QLineEdit>
 
 #include "app/Resource.h"
 #include "document/CCorvelDoc.h"
@@ -73,6 +78,18 @@ std::vector<std::string> SortedInterfaces() {
     engine.EnumerateInterfaces(list);
     std::sort(list.begin(), list.end());
     return list;
+}
+
+/// An address as the adapter dialog shows it, with its interface's name.
+std::string Shown(const std::string& address) {
+    CCorvelDoc doc;
+    return doc.GetAdapterText(address);
+}
+
+std::vector<std::string> ShownInterfaces() {
+    std::vector<std::string> shown;
+    for (const std::string& address : SortedInterfaces()) shown.push_back(Shown(address));
+    return shown;
 }
 
 std::size_t QueueSize(CCorvelDoc& doc) {
@@ -144,12 +161,12 @@ TEST_F(CCorvelDocTest, ClassRecordAndCommandTable) {
 
     const CommandTable* table = doc->GetCommandTable();
     ASSERT_NE(table, nullptr);
-    ASSERT_EQ(table->entries.size(), 5u);
+    ASSERT_EQ(table->entries.size(), 6u);
     const std::pair<CommandEntry::Kind, UINT> expected[] = {
-        {CommandEntry::kCommand, 32771}, {CommandEntry::kUpdate, 32771}, {CommandEntry::kCommand, 32772},
-        {CommandEntry::kUpdate, 32772},  {CommandEntry::kCommand, 32774},
+        {CommandEntry::kCommand, 32771}, {CommandEntry::kUpdate, 32771},  {CommandEntry::kCommand, 32772},
+        {CommandEntry::kUpdate, 32772},  {CommandEntry::kCommand, 32774}, {CommandEntry::kCommand, ID_CAPTURE_FILTER},
     };
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(table->entries[i].kind, expected[i].first) << i;
         EXPECT_EQ(table->entries[i].id, expected[i].second) << i;
     }
@@ -224,7 +241,8 @@ TEST_F(CCorvelDocTest, NoUsableDefaultAsksWithTheDialog) {
         {"value over 260 bytes", [] { doctest::StoreValue(REG_SZ, std::string(261, '1')); },
          "Opened reg key\nszTemp = , m_sAdapter = " + preset + ", GetLastError = ", preset},
     };
-    const std::vector<std::string> interfaces = SortedInterfaces();
+    // Each address is shown with its interface's name.
+    const std::vector<std::string> interfaces = ShownInterfaces();
     for (const UnusableCase& c : cases) {
         SCOPED_TRACE(c.name);
         doctest::ScopedConfigHome config;
@@ -264,7 +282,7 @@ TEST_F(CCorvelDocTest, DialogChoiceAtCreationBecomesAdapterAndDefault) {
     const std::string choice = interfaces.back();
     {
         CCorvelDoc doc;
-        ModalWatcher watcher(ModalWatcher::Choose(choice));
+        ModalWatcher watcher(ModalWatcher::Choose(Shown(choice)));
         EXPECT_TRUE(doc.OnNewDocument());
         ASSERT_EQ(watcher.Dialogs().size(), 1u);
         EXPECT_EQ(watcher.Dialogs()[0].selected, 0);
@@ -402,10 +420,10 @@ TEST_F(CCorvelDocTest, SelectAdapterDuringCaptureKeepsTheCaptureOnTheOldAdapter)
         EXPECT_EQ(doctest::ReadStored()->bytes, std::string("127.0.0.1\0", 10));
     }
     {
-        ModalWatcher watcher(ModalWatcher::Choose(other));
+        ModalWatcher watcher(ModalWatcher::Choose(Shown(other)));
         EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_SELECTADAPTER));
         ASSERT_EQ(watcher.Dialogs().size(), 1u);
-        EXPECT_EQ(watcher.Dialogs()[0].entries, interfaces);
+        EXPECT_EQ(watcher.Dialogs()[0].entries, ShownInterfaces());
         // The first in sorted order, not the adapter in use.
         EXPECT_EQ(watcher.Dialogs()[0].selected, 0);
     }
@@ -541,3 +559,182 @@ TEST_F(CCorvelDocTest, ReleaseConsumersEndsABlockedConsumerBeforeTheDocumentGoes
 }
 
 }  // namespace
+
+namespace {
+
+void StoreNamed(const char* name, const std::string& bytes) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, doctest::kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              0);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              0);
+    RegCloseKey(key);
+}
+
+struct Taken {
+    int protocol;
+    int sourcePort;
+    int destPort;
+    int size;
+};
+
+/// Takes every queued record the consumer's way until `until` holds for what
+/// was taken or two seconds pass, then for a further 300 ms, so that records
+/// that should not be there have time to show up.
+std::vector<Taken> TakeAll(CCorvelDoc& doc, const std::function<bool(const std::vector<Taken>&)>& until) {
+    std::vector<Taken> taken;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    bool settled = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!settled && until(taken)) {
+            settled = true;
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        }
+        if (QueueSize(doc) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        EXPECT_TRUE(doc.WaitForPacket());
+        for (;;) {
+            EnterCriticalSection(&doc.m_engine.m_csQueue);
+            if (doc.m_engine.m_packets.empty()) {
+                LeaveCriticalSection(&doc.m_engine.m_csQueue);
+                break;
+            }
+            Packet* packet = doc.PopPacket();
+            LeaveCriticalSection(&doc.m_engine.m_csQueue);
+            packet->Decode();
+            taken.push_back({packet->GetProtocol(nullptr), packet->GetSourcePort(), packet->GetDestPort(),
+                             static_cast<int>(packet->GetSize(nullptr))});
+            delete packet;
+        }
+    }
+    return taken;
+}
+
+}  // namespace
+
+TEST_F(CCorvelDocTest, CaptureFilterIsReadAtCreationAndLimitsAMixedLoopbackStream) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    doctest::StoreValue(REG_SZ, std::string("127.0.0.1\0", 10));
+    // UDP datagrams of 60 bytes in all (32 bytes of payload) only.
+    StoreNamed("Capture Filter", std::string("udp and ip[2:2] = 60\0", 21));
+    BoxRecorder boxes;
+    CCorvelDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument());
+    EXPECT_EQ(doc.m_sCaptureFilter, "udp and ip[2:2] = 60");
+
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_START));
+    ASSERT_TRUE(boxes.texts.empty()) << boxes.texts.front();
+    ExpectCapturing(doc);
+
+    testsupport::LoopbackSender sender;
+    const testsupport::UdpFlow kept = sender.SendUdp(6, 32);
+    const testsupport::UdpFlow smaller = sender.SendUdp(6, 16);
+    const testsupport::UdpFlow larger = sender.SendUdp(6, 33);
+    const testsupport::TcpFlow tcp = testsupport::LoopbackSender::SendTcp({32, 32});
+    ASSERT_EQ(kept.sent, 6);
+    ASSERT_EQ(smaller.sent, 6);
+    ASSERT_EQ(larger.sent, 6);
+    ASSERT_TRUE(tcp.completed);
+    const auto countOf = [](const std::vector<Taken>& taken, const testsupport::UdpFlow& flow) {
+        return std::count_if(taken.begin(), taken.end(), [&](const Taken& t) {
+            return t.protocol == 17 && t.sourcePort == flow.sourcePort && t.destPort == flow.destPort;
+        });
+    };
+    const std::vector<Taken> taken = TakeAll(doc, [&](const auto& t) { return countOf(t, kept) >= 6; });
+    EXPECT_EQ(countOf(taken, kept), 6);
+    EXPECT_EQ(countOf(taken, smaller), 0);
+    EXPECT_EQ(countOf(taken, larger), 0);
+    // Whatever else loopback carried meanwhile, the capture kept only what the filter matches.
+    for (const Taken& t : taken) {
+        EXPECT_EQ(t.protocol, 17);
+        EXPECT_EQ(t.size, 60);
+    }
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_STOP));
+
+    // Without the filter the next capture keeps the others again.
+    doc.m_sCaptureFilter.clear();
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_START));
+    const testsupport::UdpFlow again = sender.SendUdp(4, 16);
+    const std::vector<Taken> unfiltered = TakeAll(doc, [&](const auto& t) { return countOf(t, again) >= 4; });
+    EXPECT_EQ(countOf(unfiltered, again), 4);
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_STOP));
+    EXPECT_TRUE(boxes.texts.empty());
+}
+
+TEST_F(CCorvelDocTest, AStoredFilterLibpcapRefusesStopsTheStartWithItsMessage) {
+    doctest::StoreValue(REG_SZ, std::string("127.0.0.1\0", 10));
+    StoreNamed("Capture Filter", std::string("udp port\0", 9));
+    BoxRecorder boxes;
+    CCorvelDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument());
+    EXPECT_EQ(doc.m_sCaptureFilter, "udp port");
+    PacketFilter reference;
+    std::string message;
+    ASSERT_FALSE(reference.Compile("udp port", message));
+
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_START));
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"Capture Filter: " + message});
+    ExpectIdle(doc);
+    EXPECT_EQ(doc.GetCapturingOn(), "");
+}
+
+TEST_F(CCorvelDocTest, CaptureFilterCommandRunsTheDialogAndTheNewExpressionStays) {
+    CCorvelDoc doc;
+    doc.m_sCaptureFilter = "icmp";
+    {
+        ModalWatcher watcher([](QDialog* dialog, QComboBox*) {
+            QLineEdit* field = dialog->findChild<QLineEdit*>();
+            ASSERT_NE(field, nullptr);
+            EXPECT_EQ(field->text(), "icmp");
+            field->setText("tcp port 80");
+            ModalWatcher::ClickButton(dialog, "OK");
+        });
+        EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_FILTER));
+    }
+    EXPECT_EQ(doc.m_sCaptureFilter, "tcp port 80");
+    {
+        ModalWatcher watcher;  // cancels
+        EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_FILTER));
+    }
+    EXPECT_EQ(doc.m_sCaptureFilter, "tcp port 80");
+
+    // A new document reads what the dialog stored.
+    CCorvelDoc next;
+    doctest::StoreValue(REG_SZ, std::string("127.0.0.1\0", 10));
+    EXPECT_TRUE(next.OnNewDocument());
+    EXPECT_EQ(next.m_sCaptureFilter, "tcp port 80");
+}
+
+TEST_F(CCorvelDocTest, AdaptersAreNamedWithTheirInterfaceAndTheCaptureSaysWhichRuns) {
+    CCorvelDoc doc;
+    EXPECT_EQ(doc.GetAdapterText("127.0.0.1"), "127.0.0.1 (lo)");
+    // An address no interface owns is shown alone.
+    EXPECT_EQ(doc.GetAdapterText("192.0.2.77"), "192.0.2.77");
+    EXPECT_EQ(doc.GetAdapterText("not an address"), "not an address");
+
+    if (!testsupport::Privileges::CanCapture()) return;  // listing the adapters needs the capture socket
+    // The adapter dialog shows the names; the stored default stays the bare address.
+    {
+        ModalWatcher watcher(ModalWatcher::Choose("127.0.0.1 (lo)"));
+        EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_SELECTADAPTER));
+        ASSERT_EQ(watcher.Dialogs().size(), 1u);
+        const auto& entries = watcher.Dialogs()[0].entries;
+        EXPECT_NE(std::find(entries.begin(), entries.end(), "127.0.0.1 (lo)"), entries.end());
+    }
+    EXPECT_EQ(doc.m_engine.m_sAdapter, "127.0.0.1");
+    const auto stored = doctest::ReadStored();
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->bytes, std::string("127.0.0.1\0", 10));
+
+    BoxRecorder boxes;
+    EXPECT_EQ(doc.GetCapturingOn(), "");
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_START));
+    EXPECT_EQ(doc.GetCapturingOn(), "127.0.0.1 (lo)");
+    EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_STOP));
+    EXPECT_EQ(doc.GetCapturingOn(), "");
+    EXPECT_TRUE(boxes.texts.empty());
+}

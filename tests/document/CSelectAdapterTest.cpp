@@ -135,3 +135,32 @@ TEST_F(CSelectAdapterTest, EmptyListOkStoresNothingAndReturnsThePreset) {
 }
 
 }  // namespace
+
+TEST_F(CSelectAdapterTest, EntriesNameTheirInterfaceAndTheBareAddressIsReturnedAndStored) {
+    CSelectAdapter dlg;
+    dlg.m_adapters = kUnsorted;
+    // 172.16.5.4 has no known name, 192.168.1.20 an empty one: both are shown alone.
+    dlg.m_interfaceNames = {{"127.0.0.1", "lo"}, {"10.0.0.1", "eth0"}, {"192.168.1.20", ""}};
+    ModalWatcher watcher(ModalWatcher::Choose("127.0.0.1 (lo)"));
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    ASSERT_EQ(watcher.Dialogs().size(), 1u);
+    const std::vector<std::string> expected = {"10.0.0.1 (eth0)", "127.0.0.1 (lo)", "172.16.5.4", "192.168.1.20"};
+    EXPECT_EQ(watcher.Dialogs()[0].entries, expected);
+    EXPECT_EQ(watcher.Dialogs()[0].selected, 0);
+    EXPECT_EQ(dlg.m_sSelection, "127.0.0.1");
+    const auto stored = doctest::ReadStored();
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->bytes, std::string("127.0.0.1\0", 10));
+}
+
+TEST_F(CSelectAdapterTest, NamesKeepTheOrderOfTheBareAddresses) {
+    // "10.0.0.1" sorts before "10.0.0.10"; with names after them they still do.
+    CSelectAdapter dlg;
+    dlg.m_adapters = {"10.0.0.10", "10.0.0.1"};
+    dlg.m_interfaceNames = {{"10.0.0.10", "a"}, {"10.0.0.1", "zz"}};
+    ModalWatcher watcher(ModalWatcher::PressOk());
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    ASSERT_EQ(watcher.Dialogs().size(), 1u);
+    EXPECT_EQ(watcher.Dialogs()[0].entries, (std::vector<std::string>{"10.0.0.1 (zz)", "10.0.0.10 (a)"}));
+    EXPECT_EQ(dlg.m_sSelection, "10.0.0.1");
+}

@@ -1,18 +1,26 @@
 // The detail window on real widgets and real records: the text for TCP, UDP,
 // ICMP and IGMP records, the worked example with its faces and colours read
 // per character from the control, the dump bound by the bytes received,
-// refreshing, resizing and the window's own geometry.
+// refreshing, resizing and the window's own geometry; every text colour's
+// contrast against the ground it is painted on, and selecting and copying.
 #include "ui/CPacketWnd.h"
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QColor>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTest>
 #include <QWidget>
+#include <cmath>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -322,3 +330,57 @@ TEST_F(CPacketWndTest, ClosingLeavesTheObjectReadyForANewWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// WCAG 2 relative luminance and contrast ratio.
+double Luminance(const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+TEST_F(CPacketWndTest, EveryTextColourReachesFourAndAHalfToOneAgainstItsGround) {
+    auto packet = Record(kWorkedExample);
+    Open(packet.get());
+    auto* edit = qobject_cast<QPlainTextEdit*>(wnd.m_wndText.GetWidget());
+    ASSERT_NE(edit, nullptr);
+    // What the control paints its text on, and the text colour of text without one of its own.
+    const QColor ground = edit->viewport()->palette().color(QPalette::Base);
+    const QColor automatic = edit->viewport()->palette().color(QPalette::Text);
+    std::map<QRgb, int> shown;  // each colour and how many characters it shows
+    for (const Shown& s : ReadFormats(wnd.m_wndText))
+        if (!s.ch.isSpace()) ++shown[s.color == 0 ? automatic.rgb() & 0xFFFFFF : s.color];
+    ASSERT_EQ(shown.size(), 3u) << "heading, label and value colours";
+    for (const auto& [rgb, count] : shown) {
+        const QColor color(rgb);
+        EXPECT_GE(Contrast(color, ground), 4.5)
+            << color.name().toStdString() << " on " << ground.name().toStdString() << " (" << count << " characters)";
+    }
+}
+
+TEST_F(CPacketWndTest, TextCanBeSelectedAndCopied) {
+    auto packet = Record(kWorkedExample);
+    Open(packet.get());
+    auto* edit = qobject_cast<QPlainTextEdit*>(wnd.m_wndText.GetWidget());
+    ASSERT_NE(edit, nullptr);
+    EXPECT_TRUE(edit->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_TRUE(edit->isReadOnly());
+    QGuiApplication::clipboard()->setText("sentinel");
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
+    std::string copied = QGuiApplication::clipboard()->text().toStdString();
+    // The clipboard holds the lines with line feeds, as text copied on Linux does.
+    std::string expected = kWorkedHeader + kWorkedDump;
+    for (std::size_t at = 0; (at = expected.find("\r\n", at)) != std::string::npos;) expected.erase(at, 1);
+    EXPECT_EQ(copied, expected);
+    // Still read-only: typing changed nothing.
+    QTest::keyClicks(edit, "x");
+    EXPECT_EQ(Text(), kWorkedHeader + kWorkedDump);
+}
