@@ -1,7 +1,9 @@
 // The main frame: the framework's frame window with the program's toolbar and
-// status bar, both dockable.
+// status bar, both dockable, and the display filter's bar. Ctrl+F puts the
+// focus in the filter field; what the field sends goes to the view.
 #pragma once
 
+#include "framework/CEditBar.h"
 #include "framework/CFrameWnd.h"
 #include "framework/CStatusBar.h"
 #include "framework/CToolBar.h"
@@ -10,6 +12,10 @@ class CMainFrame : public win::CFrameWnd {
 public:
     static const win::CRuntimeClass classCMainFrame;
     const win::CRuntimeClass* GetRuntimeClass() const override { return &classCMainFrame; }
+    const win::CommandTable* GetCommandTable() const override;
+
+    /// Ctrl+F: the keyboard focus to the display filter field.
+    void OnViewDisplayFilter();
 
 protected:
     win::BOOL PreCreateWindow(win::CREATESTRUCT& cs) override;
@@ -18,4 +24,8 @@ protected:
     // Constructed in this order with the frame, destroyed in reverse.
     win::CStatusBar m_wndStatusBar;
     win::CToolBar m_wndToolBar;
+    win::CEditBar m_wndFilterBar;
+
+private:
+    static const win::CommandEntry kCommands[];
 };
