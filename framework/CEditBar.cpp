@@ -36,10 +36,8 @@ BOOL CEditBar::Create(CWnd* parent, LPCSTR label, UINT command, DWORD style, UIN
     caption->setBuddy(m_pField);
     m_pMessage = new QLabel(bar);
     m_pMessage->setContentsMargins(6, 0, 4, 0);
-    QPalette red = m_pMessage->palette();
-    red.setColor(QPalette::WindowText, kErrorColor);
-    m_pMessage->setPalette(red);
-    m_pMessage->hide();
+    // A style sheet: a palette set here does not survive the toolbar's own.
+    m_pMessage->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(kErrorColor.name()));
     bar->addWidget(caption);
     bar->addWidget(m_pField);
     // Shown and hidden through its action: a toolbar shows the action, not the label.
