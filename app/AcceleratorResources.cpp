@@ -1,6 +1,8 @@
-// Accelerator table 128: fourteen entries, all by virtual key, in this order.
-// The capture commands have no keys. The Edit keys and F6 reach commands that
-// are disabled, so they do nothing; they stay for the framework's conventions.
+// Accelerator table 128: fifteen entries, all by virtual key, in this order.
+// The capture commands have no keys. Ctrl+C and Ctrl+Insert copy the selected
+// rows; the other Edit keys and F6 reach commands that are disabled, so they
+// do nothing; they stay for the framework's conventions. Ctrl+F goes to the
+// display filter field.
 #include "app/ProgramResources.h"
 #include "app/Resource.h"
 
@@ -22,6 +24,7 @@ constexpr AcceleratorEntry kMainFrameKeys[] = {
     {FVIRTKEY | FSHIFT, VK_INSERT, ID_EDIT_PASTE},
     {FVIRTKEY, VK_F6, ID_NEXT_PANE},
     {FVIRTKEY | FSHIFT, VK_F6, ID_PREV_PANE},
+    {FVIRTKEY | FCONTROL, 'F', ID_VIEW_DISPLAYFILTER},
 };
 
 constexpr AcceleratorResource kAccelerators[] = {

@@ -39,7 +39,9 @@ constexpr MenuItemResource kMainFrameMenu[] = {
 
     {MF_POPUP, 0, "&View"},
     {MF_STRING, ID_VIEW_TOOLBAR, "&Toolbar"},
-    {MF_STRING | MF_END, ID_VIEW_STATUS_BAR, "&Status Bar"},
+    {MF_STRING, ID_VIEW_STATUS_BAR, "&Status Bar"},
+    {MF_SEPARATOR, 0, nullptr},
+    {MF_STRING | MF_END, ID_VIEW_FOLLOW, "&Follow New Packets"},
 
     {MF_POPUP, 0, "&Help"},
     {MF_STRING | MF_END, ID_APP_ABOUT, "&About Quorvane..."},

@@ -48,6 +48,9 @@ public:
         m_lastClick = Clock::now();
         ++m_nClicks;
         OnClick(header, result);
+        // A click on a row stops following: the list goes on following, as
+        // the rows the flood brings are what is measured.
+        GetListCtrl().SetFollow(TRUE);
     }
     const CommandTable* GetCommandTable() const override {
         static const CommandEntry entries[] = {NotifyHandler(NM_CLICK, &BenchView::OnTimedClick)};

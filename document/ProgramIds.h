@@ -29,5 +29,14 @@ inline constexpr UINT ID_CAPTURE_CLEAR = 32773;
 inline constexpr UINT ID_CAPTURE_SELECTADAPTER = 32774;
 inline constexpr UINT ID_CAPTURE_RESOLVEADDRESSES = 32775;
 inline constexpr UINT ID_CAPTURE_FILTER = 32776;
+inline constexpr UINT ID_VIEW_FOLLOW = 32778;          // View, Follow New Packets
+inline constexpr UINT ID_VIEW_DISPLAYFILTER = 32779;   // Ctrl+F: to the display filter field
+inline constexpr UINT ID_DISPLAYFILTER_APPLY = 32780;  // Enter or Escape in the field
+inline constexpr UINT IDW_DISPLAYFILTER = 59397;       // the display filter's bar
+
+// ---- The program's status-bar indicators --------------------------------------------
+inline constexpr UINT ID_INDICATOR_CAPTURED = 32781;  // datagrams the list holds
+inline constexpr UINT ID_INDICATOR_SHOWN = 32782;     // of those, shown by the display filter
+inline constexpr UINT ID_INDICATOR_LOST = 32783;      // datagrams the system dropped
 
 }  // namespace win

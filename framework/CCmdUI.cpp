@@ -11,4 +11,9 @@ void CCmdUI::Enable(BOOL on) {
 
 void CCmdUI::SetCheck(int check) { m_nCheck = check; }
 
+void CCmdUI::SetText(const std::string& text) {
+    m_strText = text;
+    m_bTextSet = true;
+}
+
 }  // namespace win

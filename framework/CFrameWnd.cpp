@@ -269,7 +269,8 @@ void CFrameWnd::ExecuteCommand(UINT id) {
 
 void CFrameWnd::UpdateMenuActions(const std::vector<QAction*>& actions) {
     for (QAction* action : actions) {
-        if (action->isSeparator() || action->menu()) continue;
+        // Widgets on a bar (an edit field) carry no command id.
+        if (action->isSeparator() || action->menu() || !action->data().isValid()) continue;
         ActionCmdUI ui(action);
         UpdateCommand(&ui);
     }

@@ -37,6 +37,8 @@ QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
     m_store = model->Store();
     model->SetEnsureVisibleHandler([view, model](int row, bool partialOK) {
         // A partly visible row counts as visible only when the caller accepts it.
+        // Requests come for new rows: they wait while the person reads back.
+        if (!view->IsFollowing()) return;
         const QModelIndex index = model->index(row, 0);
         const QRect r = view->visualRect(index);
         const QRect area = view->viewport()->rect();
@@ -44,9 +46,9 @@ QWidget* CListCtrl::CreateWidget(const CREATESTRUCT& cs, QWidget* parent) {
         view->scrollTo(index, QAbstractItemView::EnsureVisible);
     });
     model->SetVisibleRowsHandler([view](int& first, int& last) { view->VisibleRows(first, last); });
-    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, [this, view] {
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, [this, view, model] {
         const QModelIndexList rows = view->selectionModel()->selectedRows();
-        if (m_store) m_store->SetSelected(rows.isEmpty() ? -1 : rows.first().row());
+        if (m_store) m_store->SetSelected(rows.isEmpty() ? -1 : model->StoreRow(rows.first().row()));
     });
     view->SetMouseHandler([this](unsigned code) { SendMouseNotification(code); });
     m_exStyle = 0;
@@ -112,6 +114,42 @@ int CListCtrl::InsertColumn(int column, LPCSTR heading, int format, int width, i
 int CListCtrl::GetColumnCount() const {
     ListModel* model = GetModel();
     return model ? model->columnCount() : 0;
+}
+
+void CListCtrl::SetFollow(BOOL follow) {
+    if (ListTableView* view = GetTableView()) view->SetFollowing(follow != FALSE);
+}
+
+BOOL CListCtrl::GetFollow() const {
+    ListTableView* view = GetTableView();
+    return view && view->IsFollowing() ? TRUE : FALSE;
+}
+
+void CListCtrl::SetRowFilter(std::function<bool(LPARAM)> filter) {
+    ListModel* model = GetModel();
+    ListTableView* view = GetTableView();
+    if (!model || !view || !m_store) return;
+    // Rows that came since the last publish are filtered with the others.
+    model->Publish();
+    const int selected = m_store->GetSelected();
+    model->SetRowFilter(std::move(filter));
+    // The selected row stays selected (and in view, unless the list follows)
+    // when the filter shows it; otherwise nothing is selected.
+    const int row = model->ModelRow(selected);
+    if (row >= 0) {
+        const QModelIndex index = model->index(row, 0);
+        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                           QItemSelectionModel::Rows);
+    } else {
+        m_store->SetSelected(-1);
+    }
+    if (view->IsFollowing()) view->SetFollowing(true);
+    else if (row >= 0) view->scrollTo(model->index(row, 0), QAbstractItemView::PositionAtCenter);
+}
+
+int CListCtrl::GetShownCount() const {
+    ListModel* model = GetModel();
+    return model ? model->rowCount() : 0;
 }
 
 int CListCtrl::GetItemCount() const { return m_store ? m_store->GetCount() : 0; }

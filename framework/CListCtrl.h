@@ -28,6 +28,19 @@
 // inside a CListCtrl::RowLock: other threads' row operations wait until it
 // ends, as they would wait for the UI thread to be between messages.
 //
+// Following new rows (UI thread): EnsureVisible is a request to follow the
+// newest row. It is carried out on the next publish only while the list
+// follows its end (GetFollow); the person's moving away from the end stops
+// following and coming back to it starts it again (see ListTableView), and
+// SetFollow sets it.
+//
+// A row filter (UI thread) hides the rows whose item data it rejects: they
+// stay in the control, and every row operation still addresses all rows by
+// their index; GetShownCount counts the rows shown. The filter is called on
+// the UI thread only, for the rows held when it is set and for each new row
+// when it is published, so it may read what the item data points to as long
+// as that is freed on the UI thread only.
+//
 // Mouse notifications: a left click (also on empty space) sends NM_CLICK, a
 // double-click NM_DBLCLK, both after the selection has been updated, as
 // WM_NOTIFY to the parent window, or to the notification target when one is set
@@ -113,7 +126,16 @@ public:
     DWORD GetExtendedStyle() const { return m_exStyle; }
     int GetColumnCount() const;
 
+    /// Keeps new rows in view (TRUE: scrolls to the last row now) or stops.
+    void SetFollow(BOOL follow);
+    BOOL GetFollow() const;
+    /// Shows only rows whose item data filter accepts; an empty one shows all.
+    void SetRowFilter(std::function<bool(LPARAM)> filter);
+    /// Rows shown: all rows, or those the row filter accepts, as far as published.
+    int GetShownCount() const;
+
     // Any thread.
+    /// Every row, shown or hidden by the row filter.
     int GetItemCount() const;
     /// The count and its generation (see the file comment).
     int GetItemCount(std::uint64_t& generation) const;

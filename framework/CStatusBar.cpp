@@ -7,7 +7,9 @@
 #include <algorithm>
 
 #include "framework/AfxStrings.h"
+#include "framework/CCmdUI.h"
 #include "framework/CFrameWnd.h"
+#include "framework/FontScale.h"
 #include "framework/FrameworkIds.h"
 #include "framework/KeyboardLocks.h"
 
@@ -87,6 +89,19 @@ void CStatusBar::SetPaneText(int index, const std::string& text) {
     if (index >= 0 && index < GetCount()) m_panes[index]->setText(QString::fromStdString(text));
 }
 
+BOOL CStatusBar::SetPaneInfo(int index, UINT id, UINT, int width) {
+    if (index < 0 || index >= GetCount() || width < 0) return FALSE;
+    m_ids[static_cast<size_t>(index)] = id;
+    QLabel* pane = m_panes[static_cast<size_t>(index)];
+    pane->setMinimumWidth(FontScale::Width(width, pane->font()));
+    return TRUE;
+}
+
+int CStatusBar::GetPaneWidth(int index) const {
+    if (index < 0 || index >= GetCount()) return 0;
+    return m_panes[static_cast<size_t>(index)]->minimumWidth();
+}
+
 std::string CStatusBar::GetPaneText(int index) const {
     if (index < 0 || index >= GetCount()) return {};
     return m_panes[index]->text().toStdString();
@@ -96,13 +111,21 @@ void CStatusBar::UpdateIndicators() {
     const auto isLock = [](UINT id) {
         return id == ID_INDICATOR_CAPS || id == ID_INDICATOR_NUM || id == ID_INDICATOR_SCRL;
     };
-    if (std::none_of(m_ids.begin(), m_ids.end(), isLock)) return;
-    const KeyboardLockStates states = g_lockReader ? KeyboardLockStates{} : ReadKeyboardLocks();
+    const KeyboardLockStates states = g_lockReader || std::none_of(m_ids.begin(), m_ids.end(), isLock)
+                                          ? KeyboardLockStates{}
+                                          : ReadKeyboardLocks();
     for (size_t i = 0; i < m_ids.size(); ++i) {
         const UINT id = m_ids[i];
-        if (!isLock(id)) continue;
+        if (id == ID_SEPARATOR) continue;
         std::string text;
-        if (LockState(id, states)) AfxLoadString(id, text);
+        if (isLock(id)) {
+            if (LockState(id, states)) AfxLoadString(id, text);
+        } else if (m_pFrame) {
+            // The pane's update handler sets its text; disabled, it shows none.
+            CCmdUI ui(id);
+            m_pFrame->UpdateCommand(&ui);
+            if (ui.m_bTextSet && !(ui.m_bEnableChanged && !ui.m_bEnabled)) text = ui.m_strText;
+        }
         if (m_panes[i]->text().toStdString() != text) m_panes[i]->setText(QString::fromStdString(text));
     }
 }

@@ -3,6 +3,11 @@
 // SCRL) show their text only while the lock is on and are as wide as it.
 // Lock states are polled on the frame's idle pass and read from the display
 // (KeyboardLocks.h); where the display does not offer them they are off.
+// Any other indicator pane shows what its command's update handler sets with
+// CCmdUI::SetText on that pass (ten times a second), and nothing while the
+// handler disables it or none handles it. SetPaneInfo gives a pane a width in
+// pixels of the 8-point reference font, converted to the bar's font as
+// dialog units are (FontScale.h).
 #pragma once
 
 #include <functional>
@@ -21,6 +26,11 @@ public:
     BOOL Create(CWnd* parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, UINT id = 59393);
     BOOL SetIndicators(const UINT* ids, int count);
     void SetPaneText(int index, const std::string& text);
+    /// Sets a pane's id and width (reference pixels); style is kept for the
+    /// platform's signature and ignored.
+    BOOL SetPaneInfo(int index, UINT id, UINT style, int width);
+    /// The pane's width in pixels (tests).
+    int GetPaneWidth(int index) const;
     std::string GetPaneText(int index) const;
     int GetCount() const { return static_cast<int>(m_panes.size()); }
     /// Reads the lock states and updates the indicator panes.

@@ -20,6 +20,7 @@ inline constexpr UINT ID_INDICATOR_CAPS = 59137;
 inline constexpr UINT ID_INDICATOR_NUM = 59138;
 inline constexpr UINT ID_INDICATOR_SCRL = 59139;
 inline constexpr UINT ID_FILE_PRINT = 57607;
+inline constexpr UINT ID_EDIT_COPY = 57634;
 inline constexpr UINT ID_FILE_PRINT_DIRECT = 57608;
 inline constexpr UINT ID_FILE_PRINT_PREVIEW = 57609;
 inline constexpr UINT ID_FILE_NEW = 57600;

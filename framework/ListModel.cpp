@@ -43,6 +43,8 @@ int ListModel::InsertColumn(int index, const QString& header, Qt::Alignment alig
     beginResetModel();
     m_columns.insert(m_columns.begin() + column, Column{header, alignment});
     m_published = m_store->GetCount();
+    m_shown.clear();
+    if (m_filter) FilterRows(0, m_published, m_shown);
     endResetModel();
     return column;
 }
@@ -58,10 +60,17 @@ void ListModel::Publish() {
     if (pending.reset) {
         beginResetModel();
         m_published = pending.rowCount;
+        m_shown.clear();
+        if (m_filter) FilterRows(0, m_published, m_shown);
         endResetModel();
     } else {
         int first = pending.firstChanged;
         int last = std::min(pending.lastChanged, m_published - 1);
+        if (m_filter && first >= 0 && first <= last) {
+            // The shown rows within the changed range of store rows.
+            first = static_cast<int>(std::lower_bound(m_shown.begin(), m_shown.end(), first) - m_shown.begin());
+            last = static_cast<int>(std::upper_bound(m_shown.begin(), m_shown.end(), last) - m_shown.begin()) - 1;
+        }
         if (first >= 0 && m_visibleRows) {
             int top = -1;
             int bottom = -1;
@@ -73,7 +82,18 @@ void ListModel::Publish() {
             emit dataChanged(index(first, 0), index(last, static_cast<int>(m_columns.size()) - 1),
                              {Qt::DisplayRole});
         }
-        if (pending.rowCount > m_published) {
+        if (pending.rowCount > m_published && m_filter) {
+            // The new rows that pass are announced as one insertion at the end.
+            std::vector<int> added;
+            inserted = FilterRows(m_published, pending.rowCount, added);
+            m_published = pending.rowCount;
+            if (inserted > 0) {
+                const int shown = static_cast<int>(m_shown.size());
+                beginInsertRows(QModelIndex(), shown, shown + inserted - 1);
+                m_shown.insert(m_shown.end(), added.begin(), added.end());
+                endInsertRows();
+            }
+        } else if (pending.rowCount > m_published) {
             inserted = pending.rowCount - m_published;
             beginInsertRows(QModelIndex(), m_published, pending.rowCount - 1);
             m_published = pending.rowCount;
@@ -81,7 +101,8 @@ void ListModel::Publish() {
         }
     }
     if (pending.ensureVisible >= 0 && pending.ensureVisible < m_published && m_ensureVisible) {
-        m_ensureVisible(pending.ensureVisible, pending.ensurePartialOK);
+        const int row = ModelRowAtOrBefore(pending.ensureVisible);
+        if (row >= 0) m_ensureVisible(row, pending.ensurePartialOK);
     }
     // A flood: this publish brought at least a view's worth of rows.
     int top = -1;
@@ -93,16 +114,64 @@ void ListModel::Publish() {
     if (pending.publishAgain) m_frameTimer.start(m_nextIntervalMs);
 }
 
-int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_published; }
+void ListModel::SetRowFilter(std::function<bool(LPARAM)> filter) {
+    beginResetModel();
+    m_filter = std::move(filter);
+    m_shown.clear();
+    if (m_filter) FilterRows(0, m_published, m_shown);
+    endResetModel();
+}
+
+int ListModel::FilterRows(int first, int end, std::vector<int>& shown) {
+    // The item data is copied out a batch at a time under the store's lock,
+    // and the filter runs without it: the rows' owners free what the data
+    // points to only on this thread.
+    constexpr int kBatch = 65536;
+    std::vector<LPARAM> data;
+    data.reserve(static_cast<std::size_t>(std::min(kBatch, std::max(end - first, 0))));
+    int added = 0;
+    for (int start = first; start < end; start += kBatch) {
+        data.clear();
+        m_store->CopyData(start, std::min(kBatch, end - start), data);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            if (!m_filter(data[i])) continue;
+            shown.push_back(start + static_cast<int>(i));
+            ++added;
+        }
+        if (static_cast<int>(data.size()) < std::min(kBatch, end - start)) break;  // cleared meanwhile
+    }
+    return added;
+}
+
+int ListModel::StoreRow(int row) const {
+    if (row < 0) return -1;
+    if (!m_filter) return row < m_published ? row : -1;
+    return row < static_cast<int>(m_shown.size()) ? m_shown[static_cast<std::size_t>(row)] : -1;
+}
+
+int ListModel::ModelRow(int storeRow) const {
+    const int row = ModelRowAtOrBefore(storeRow);
+    return row >= 0 && StoreRow(row) == storeRow ? row : -1;
+}
+
+int ListModel::ModelRowAtOrBefore(int storeRow) const {
+    if (storeRow < 0) return -1;
+    if (!m_filter) return std::min(storeRow, m_published - 1);
+    return static_cast<int>(std::upper_bound(m_shown.begin(), m_shown.end(), storeRow) - m_shown.begin()) - 1;
+}
+
+int ListModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid()) return 0;
+    return m_filter ? static_cast<int>(m_shown.size()) : m_published;
+}
 
 int ListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_published || index.column() >= static_cast<int>(m_columns.size())) {
-        return {};
-    }
+    const int row = index.isValid() ? StoreRow(index.row()) : -1;
+    if (row < 0 || index.column() >= static_cast<int>(m_columns.size())) return {};
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(m_columns[index.column()].alignment | Qt::AlignVCenter);
     }
@@ -110,7 +179,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     // A clear from another thread may have removed the row before the model
     // was reset: such a row shows empty cells until the next publish.
     std::string text;
-    if (!m_store->GetText(index.row(), index.column(), text)) return QString();
+    if (!m_store->GetText(row, index.column(), text)) return QString();
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 

@@ -11,6 +11,12 @@
 // show them, frames are longer (SetFloodInterval).
 // Column headers and alignments are kept here (columns are set up on the UI
 // thread).
+//
+// A row filter, when set, hides rows: the model then shows, in store order,
+// only the rows whose item data the filter accepts, and keeps the store row of
+// each one it shows. The filter runs on the UI thread, over every row held
+// when it is set and over each new row as it is published; hidden rows stay in
+// the store.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -60,6 +66,18 @@ public:
     /// Publishes happened so far (for tests and measurements).
     long PublishCount() const { return m_publishCount; }
 
+    /// Shows only the rows whose item data filter accepts; an empty filter
+    /// shows every row. Runs the filter over the rows published so far now.
+    void SetRowFilter(std::function<bool(LPARAM)> filter);
+    bool HasRowFilter() const { return static_cast<bool>(m_filter); }
+    /// The store row shown at a model row (-1 for none).
+    int StoreRow(int row) const;
+    /// The model row that shows a store row, -1 when it is hidden or not published.
+    int ModelRow(int storeRow) const;
+    /// The model row of the store row or, when it is hidden, of the nearest
+    /// shown row before it; -1 when there is none.
+    int ModelRowAtOrBefore(int storeRow) const;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -74,9 +92,15 @@ private:
         QString header;
         Qt::Alignment alignment;
     };
+    /// Appends to shown the store rows of [first, end) that the filter
+    /// accepts; returns how many.
+    int FilterRows(int first, int end, std::vector<int>& shown);
+
     std::shared_ptr<ListRowStore> m_store;
     std::vector<Column> m_columns;
-    int m_published = 0;  // rows the model shows (UI thread only)
+    int m_published = 0;  // store rows the model has taken (UI thread only)
+    std::function<bool(LPARAM)> m_filter;
+    std::vector<int> m_shown;  // with a filter: the store rows shown, ascending
     std::function<void(int, bool)> m_ensureVisible;
     std::function<void(int&, int&)> m_visibleRows;
     QTimer m_frameTimer;          // pending publish at the end of the frame

@@ -85,6 +85,13 @@ LPARAM ListRowStore::GetData(int row) const {
     return m_rows.GetData(row);
 }
 
+void ListRowStore::CopyData(int first, int count, std::vector<LPARAM>& out) const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_closed || first < 0) return;
+    const int end = std::min(m_rows.GetCount(), first + std::max(count, 0));
+    for (int row = first; row < end; ++row) out.push_back(m_rows.GetData(row));
+}
+
 bool ListRowStore::GetText(int row, int column, std::string& text) const {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_closed || row < 0 || row >= m_rows.GetCount() || column < 0 || column >= m_columns) {

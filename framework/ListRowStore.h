@@ -52,6 +52,9 @@ public:
     bool SetData(int row, LPARAM data);
     /// The row's item data, 0 when the row does not exist.
     LPARAM GetData(int row) const;
+    /// Appends the item data of rows [first, first + count) that exist to out,
+    /// under one lock: a caller going over many rows takes it once per batch.
+    void CopyData(int first, int count, std::vector<LPARAM>& out) const;
     /// Copies the cell text; false when the row does not exist.
     bool GetText(int row, int column, std::string& text) const;
     int GetCount() const;

@@ -2,6 +2,7 @@
 #include "framework/ListTableView.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -32,6 +33,12 @@ ListTableView::ListTableView(QWidget* parent) : QAbstractItemView(parent), m_hea
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new ListCellDelegate(this));
     setVerticalScrollBar(new ListScrollBar(Qt::Vertical, this));
+    // The person's own scrolling (arrows, page, drag, wheel) decides whether
+    // the view follows new rows; a scroll made by the program is no action.
+    QObject::connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int) {
+        QScrollBar* bar = verticalScrollBar();
+        m_follow = bar->sliderPosition() >= bar->maximum();
+    });
     // paintEvent paints each row's background with its cells: filling the
     // whole viewport first would push its top rows out of the cache before
     // their text is blended onto them.
@@ -463,8 +470,48 @@ void ListTableView::SetShowSelectionAlways(bool always) {
     setPalette(p);
 }
 
+bool ListTableView::IsAtEnd() const { return verticalScrollBar()->value() >= verticalScrollBar()->maximum(); }
+
+void ListTableView::SetFollowing(bool follow) {
+    m_follow = follow;
+    if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void ListTableView::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    QAbstractItemView::keyPressEvent(event);
+    const bool moves = key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp ||
+                       key == Qt::Key_PageDown || key == Qt::Key_Up || key == Qt::Key_Down;
+    // The view makes the first row current, unselected, when it gets the
+    // focus; a key that leads there moves nothing in the item view. As in a
+    // list control, the key then selects that row and brings it into view.
+    const QModelIndex current = currentIndex();
+    if (moves && current.isValid() && selectionModel() && !selectionModel()->isRowSelected(current.row(), rootIndex())) {
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollTo(current);
+    }
+    switch (key) {
+    case Qt::Key_End:
+        SetFollowing(true);
+        break;
+    case Qt::Key_Home:
+    case Qt::Key_Up:
+    case Qt::Key_PageUp:
+        m_follow = false;
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_PageDown:
+        m_follow = IsAtEnd();
+        break;
+    default:
+        break;
+    }
+}
+
 void ListTableView::mousePressEvent(QMouseEvent* event) {
     m_afterDoubleClick = false;
+    // A click on a row holds the view where it is, so that the row stays.
+    if (indexAt(event->position().toPoint()).isValid()) m_follow = false;
     QAbstractItemView::mousePressEvent(event);
 }
 

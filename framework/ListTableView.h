@@ -10,6 +10,13 @@
 // when the header allows it; cells keep their column index. Selection and
 // keyboard navigation are QAbstractItemView's.
 //
+// Following the end. While the view follows, scroll requests for new rows
+// (see ListModel's ensure-visible handler) keep the last row in view. The
+// person leaves the end with Home, Page Up, Up, the wheel, the scroll bar or a
+// click on a row: from then on the view stays where they put it while rows
+// keep arriving. End (also with Ctrl), or Down, Page Down, the wheel or the
+// scroll bar bringing the view to its last row, follow again.
+//
 // It reports left-button clicks (also on empty space) and double-clicks after
 // its own handling has updated the selection, so that the control can send
 // NM_CLICK and NM_DBLCLK; keyboard navigation reports nothing.
@@ -36,6 +43,13 @@ public:
     void setShowGrid(bool show);
     bool showGrid() const { return m_showGrid; }
 
+    /// True while the view keeps its last row in view (see above).
+    bool IsFollowing() const { return m_follow; }
+    /// Starts or stops following; starting scrolls to the last row at once.
+    void SetFollowing(bool follow);
+    /// True when the last row is in view (or every row is).
+    bool IsAtEnd() const;
+
     QHeaderView* horizontalHeader() const { return m_header; }
     int rowHeight() const { return m_rowHeight; }
     /// The row at a viewport y, -1 for none.
@@ -60,6 +74,7 @@ protected:
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -95,6 +110,7 @@ private:
     bool m_showGrid = false;
     std::function<void(unsigned)> m_onMouse;
     bool m_afterDoubleClick = false;  // the release that ends a double-click is no click
+    bool m_follow = true;
     ListPaintedCells m_painted;
 };
 

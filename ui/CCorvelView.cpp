@@ -9,7 +9,10 @@
 
 #include "document/CCorvelDoc.h"
 #include "document/ProgramIds.h"
+#include "framework/AfxClipboard.h"
 #include "framework/AfxMessageBox.h"
+#include "framework/CEditBar.h"
+#include "framework/CFrameWnd.h"
 #include "framework/FrameworkIds.h"
 #include "packet/Packet.h"
 #include "platform/WinSock.h"
@@ -48,6 +51,13 @@ void SetCell(CListCtrl& list, int row, int column, const char* text) {
     list.SetItem(&item);
 }
 
+// "label: 1,234,567".
+std::string Counter(const char* label, unsigned long long value) {
+    std::string digits = std::to_string(value);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), 1, ',');
+    return std::string(label) + ": " + digits;
+}
+
 // text holds at least six characters.
 void SetPort(CListCtrl& list, int row, int column, WORD port, char* text) {
     *std::to_chars(text, text + 5, port).ptr = '\0';
@@ -67,6 +77,14 @@ const CommandEntry CCorvelView::kCommands[] = {
     CommandHandler(afx::ID_FILE_PRINT, &CView::OnFilePrint),
     CommandHandler(afx::ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
     CommandHandler(afx::ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview),
+    CommandHandler(ID_VIEW_FOLLOW, &CCorvelView::OnViewFollow),
+    UpdateHandler(ID_VIEW_FOLLOW, &CCorvelView::OnUpdateViewFollow),
+    CommandHandler(afx::ID_EDIT_COPY, &CCorvelView::OnEditCopy),
+    UpdateHandler(afx::ID_EDIT_COPY, &CCorvelView::OnUpdateEditCopy),
+    CommandHandler(ID_DISPLAYFILTER_APPLY, &CCorvelView::OnDisplayFilterApply),
+    UpdateHandler(ID_INDICATOR_CAPTURED, &CCorvelView::OnUpdateIndicatorCaptured),
+    UpdateHandler(ID_INDICATOR_SHOWN, &CCorvelView::OnUpdateIndicatorShown),
+    UpdateHandler(ID_INDICATOR_LOST, &CCorvelView::OnUpdateIndicatorLost),
 };
 
 const CommandTable* CCorvelView::GetCommandTable() const {
@@ -210,7 +228,103 @@ void CCorvelView::DeleteAllPackets() {
     m_wndPacket.m_pPacket = nullptr;
 }
 
-void CCorvelView::OnCaptureClear() { DeleteAllPackets(); }
+void CCorvelView::OnCaptureClear() {
+    DeleteAllPackets();
+    // Nothing is left to read back: the list follows again, and counts anew.
+    GetListCtrl().SetFollow(TRUE);
+    if (CCorvelDoc* doc = GetDocument()) m_nLostAtClear = doc->m_engine.GetLostCount();
+}
+
+void CCorvelView::OnViewFollow() {
+    CListCtrl& list = GetListCtrl();
+    list.SetFollow(list.GetFollow() ? FALSE : TRUE);
+}
+
+void CCorvelView::OnUpdateViewFollow(CCmdUI* pCmdUI) {
+    pCmdUI->Enable(TRUE);
+    pCmdUI->SetCheck(GetListCtrl().GetFollow() ? 1 : 0);
+}
+
+std::string CCorvelView::GetSelectedRowsText() const {
+    CListCtrl& list = GetListCtrl();
+    const int columns = list.GetColumnCount();
+    std::string text;
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row != -1; row = list.GetNextItem(row, LVNI_SELECTED)) {
+        if (!text.empty()) text += '\n';
+        for (int column = 0; column < columns; ++column) {
+            if (column > 0) text += '\t';
+            text += list.GetItemText(row, column);
+        }
+    }
+    return text;
+}
+
+void CCorvelView::OnEditCopy() {
+    const std::string text = GetSelectedRowsText();
+    if (!text.empty()) AfxSetClipboardText(text);
+}
+
+void CCorvelView::OnUpdateEditCopy(CCmdUI* pCmdUI) {
+    pCmdUI->Enable(GetListCtrl().GetNextItem(-1, LVNI_SELECTED) != -1 ? TRUE : FALSE);
+}
+
+bool CCorvelView::ApplyDisplayFilter(const std::string& expression, std::string& error) {
+    PacketFilter filter;
+    if (!filter.Compile(expression, error)) return false;
+    m_displayFilter = std::move(filter);
+    CListCtrl& list = GetListCtrl();
+    if (m_displayFilter.IsEmpty()) {
+        list.SetRowFilter({});
+        return true;
+    }
+    // Runs on the UI thread, where records are freed: the record a row's
+    // data names is alive while it is matched.
+    const PacketFilter* filterInForce = &m_displayFilter;
+    list.SetRowFilter([filterInForce](LPARAM data) {
+        auto* packet = reinterpret_cast<Packet*>(data);
+        if (!packet) return false;
+        return filterInForce->Match(packet->GetData(), packet->GetReceived(), packet->GetSize(nullptr));
+    });
+    return true;
+}
+
+void CCorvelView::OnDisplayFilterApply() {
+    CFrameWnd* frame = GetParentFrame();
+    auto* bar = frame ? dynamic_cast<CEditBar*>(frame->GetControlBar(IDW_DISPLAYFILTER)) : nullptr;
+    if (!bar) return;
+    std::string error;
+    // An invalid expression changes nothing but the field, which shows why.
+    bar->SetError(ApplyDisplayFilter(bar->GetText(), error) ? std::string() : error);
+}
+
+void CCorvelView::ForEachPacket(const std::function<void(Packet&)>& f) const {
+    CListCtrl& list = GetListCtrl();
+    const int count = list.GetItemCount();
+    for (int i = 0; i < count; ++i)
+        if (auto* packet = reinterpret_cast<Packet*>(list.GetItemData(i))) f(*packet);
+}
+
+unsigned long long CCorvelView::GetLostSinceClear() const {
+    CCorvelDoc* doc = GetDocument();
+    const unsigned long long lost = doc ? doc->m_engine.GetLostCount() : 0;
+    return lost >= m_nLostAtClear ? lost - m_nLostAtClear : lost;
+}
+
+void CCorvelView::OnUpdateIndicatorCaptured(CCmdUI* pCmdUI) {
+    pCmdUI->Enable(TRUE);
+    pCmdUI->SetText(Counter("Captured", static_cast<unsigned long long>(GetListCtrl().GetItemCount())));
+}
+
+void CCorvelView::OnUpdateIndicatorShown(CCmdUI* pCmdUI) {
+    // Only while a display filter hides rows.
+    pCmdUI->Enable(m_displayFilter.IsEmpty() ? FALSE : TRUE);
+    pCmdUI->SetText(Counter("Shown", static_cast<unsigned long long>(GetListCtrl().GetShownCount())));
+}
+
+void CCorvelView::OnUpdateIndicatorLost(CCmdUI* pCmdUI) {
+    pCmdUI->Enable(TRUE);
+    pCmdUI->SetText(Counter("Lost", GetLostSinceClear()));
+}
 
 void CCorvelView::OnDestroy() {
     CListView::OnDestroy();

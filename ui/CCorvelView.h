@@ -6,6 +6,14 @@
 // double-click and keeps it in step with clicked rows, and hands printing to
 // the framework (blank pages).
 //
+// The person works with a live list: it follows new rows until they move
+// away from its end (View > Follow New Packets shows and sets it); a display
+// filter, a tcpdump expression matched against each row's datagram, hides
+// the rows that do not match while they stay in the list (ForEachPacket
+// still visits every one); Edit > Copy puts the selected row's texts on the
+// clipboard; the status bar counts the datagrams the list holds, those shown
+// and those the system dropped since the last Clear.
+//
 // Threads. The UI thread runs every handler and DeleteAllPackets. The consumer
 // thread (one per view, started at the first initial update) runs
 // ConsumePackets and AddPacketRow; it reaches the list only through the list
@@ -22,9 +30,12 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "framework/CListView.h"
+#include "packet/PacketFilter.h"
 #include "platform/WinKernel.h"
 #include "ui/CPacketWnd.h"
 
@@ -75,7 +86,31 @@ public:
     static constexpr win::UINT kMemoryStopMessage = win::WM_APP + 1;
     win::LRESULT WindowProc(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
 
+    /// Applies a display filter expression (empty: shows every row). On an
+    /// invalid one returns false with libpcap's message and changes nothing.
+    bool ApplyDisplayFilter(const std::string& expression, std::string& error);
+    /// The display filter in force (empty when none).
+    const PacketFilter& GetDisplayFilter() const { return m_displayFilter; }
+    /// UI thread: calls f with the record of every row present when it
+    /// starts, in row order, whether the display filter shows it or not.
+    /// Records are freed on the UI thread only, so none goes while f runs;
+    /// rows that arrive meanwhile are not visited. f must not clear the list.
+    void ForEachPacket(const std::function<void(Packet&)>& f) const;
+    /// The texts of the selected rows, eight tab-separated cells a row, one
+    /// row a line (empty when none is selected).
+    std::string GetSelectedRowsText() const;
+    /// Datagrams lost since the last Clear (the engine's count).
+    unsigned long long GetLostSinceClear() const;
+
     void OnCaptureClear();
+    void OnViewFollow();
+    void OnUpdateViewFollow(win::CCmdUI* pCmdUI);
+    void OnEditCopy();
+    void OnUpdateEditCopy(win::CCmdUI* pCmdUI);
+    void OnDisplayFilterApply();
+    void OnUpdateIndicatorCaptured(win::CCmdUI* pCmdUI);
+    void OnUpdateIndicatorShown(win::CCmdUI* pCmdUI);
+    void OnUpdateIndicatorLost(win::CCmdUI* pCmdUI);
     void OnCaptureResolveAddresses();
     void OnUpdateCaptureResolveAddresses(win::CCmdUI* pCmdUI);
     void OnDblClick(win::NMHDR* pNMHDR, win::LRESULT* pResult);
@@ -110,4 +145,7 @@ private:
     std::atomic<bool> m_bStopping;
     // Shared with every resolution pass; created at window creation.
     std::shared_ptr<ResolverLink> m_pResolverLink;
+    // UI thread only: the display filter, and the engine's loss count at the last Clear.
+    PacketFilter m_displayFilter;
+    unsigned long long m_nLostAtClear = 0;
 };

@@ -2,7 +2,10 @@
 // About box, on the offscreen platform with the program's own global object;
 // and the built program ending quietly on an unsupported system.
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
+#include <QLineEdit>
+#include <QTest>
 #include <QLabel>
 #include <QPixmap>
 #include <QWidget>
@@ -21,6 +24,7 @@
 #include "app/Resource.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/CControlBar.h"
+#include "framework/CEditBar.h"
 #include "framework/CFrameWnd.h"
 #include "framework/CStatusBar.h"
 #include "framework/CToolBar.h"
@@ -133,8 +137,85 @@ TEST_F(AppStart, StartShowsTheMainFrameWithItsBars) {
     EXPECT_FALSE(toolBar->GetItemIds().empty());
     auto* statusBar = dynamic_cast<CStatusBar*>(frame->GetControlBar(ID_VIEW_STATUS_BAR));
     ASSERT_NE(statusBar, nullptr);
-    EXPECT_EQ(statusBar->GetCount(), 4);
+    EXPECT_EQ(statusBar->GetCount(), 7);
     EXPECT_EQ(statusBar->GetPaneText(0), "Ready");
+    // The counters: nothing captured, no display filter, nothing lost.
+    EXPECT_EQ(statusBar->GetPaneText(1), "Captured: 0");
+    EXPECT_EQ(statusBar->GetPaneText(2), "");
+    EXPECT_EQ(statusBar->GetPaneText(3), "Lost: 0");
+    auto* filterBar = dynamic_cast<CEditBar*>(frame->GetControlBar(IDW_DISPLAYFILTER));
+    ASSERT_NE(filterBar, nullptr);
+    EXPECT_TRUE(filterBar->IsWindowVisible());
+}
+
+// The counter panes are as wide as their texts need at the bar's font, like
+// sizes in dialog units: a larger font gives wider panes.
+TEST_F(AppStart, CounterPanesAreSizedByTheFont) {
+    ASSERT_TRUE(theApp.InitInstance());
+    auto* statusBar = dynamic_cast<CStatusBar*>(Frame()->GetControlBar(ID_VIEW_STATUS_BAR));
+    ASSERT_NE(statusBar, nullptr);
+    QWidget* bar = statusBar->GetWidget();
+    const QFontMetrics metrics(bar->font());
+    for (int pane : {1, 2, 3}) {
+        const char* widest[] = {"", "Captured: 10,000,000", "Shown: 10,000,000", "Lost: 10,000,000"};
+        EXPECT_GE(statusBar->GetPaneWidth(pane), metrics.horizontalAdvance(widest[pane])) << pane;
+    }
+    const int before = statusBar->GetPaneWidth(1);
+    QFont larger = bar->font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    for (QWidget* child : bar->findChildren<QWidget*>()) child->setFont(larger);
+    statusBar->SetPaneInfo(1, ID_INDICATOR_CAPTURED, 0, 120);
+    EXPECT_GT(statusBar->GetPaneWidth(1), before * 3 / 2);
+}
+
+// Ctrl+F puts the focus in the display filter field; an invalid expression
+// turns it red with libpcap's message and changes nothing else; a valid one
+// takes the mark away and shows the "Shown" counter.
+TEST_F(AppStart, DisplayFilterFieldTakesFocusAndMarksInvalidExpressions) {
+    ASSERT_TRUE(theApp.InitInstance());
+    CFrameWnd* frame = Frame();
+    frame->GetWidget()->activateWindow();
+    qvtest::PumpEvents();
+    auto* filterBar = dynamic_cast<CEditBar*>(frame->GetControlBar(IDW_DISPLAYFILTER));
+    ASSERT_NE(filterBar, nullptr);
+    frame->ExecuteCommand(ID_VIEW_DISPLAYFILTER);
+    qvtest::PumpEvents();
+    EXPECT_EQ(QApplication::focusWidget(), filterBar->GetField());
+
+    filterBar->SetText("tcp port");
+    frame->ExecuteCommand(ID_DISPLAYFILTER_APPLY);
+    EXPECT_NE(filterBar->GetError().find("syntax error"), std::string::npos) << filterBar->GetError();
+    EXPECT_EQ(filterBar->GetField()->palette().color(QPalette::Text), QColor(0xB0, 0, 0));
+    auto* statusBar = dynamic_cast<CStatusBar*>(frame->GetControlBar(ID_VIEW_STATUS_BAR));
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(statusBar->GetPaneText(2), "") << "no filter in force";
+
+    filterBar->SetText("udp");
+    frame->ExecuteCommand(ID_DISPLAYFILTER_APPLY);
+    EXPECT_EQ(filterBar->GetError(), "");
+    EXPECT_NE(filterBar->GetField()->palette().color(QPalette::Text), QColor(0xB0, 0, 0));
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(statusBar->GetPaneText(2), "Shown: 0");
+
+    // Escape empties the field and shows every row again.
+    QTest::keyClick(filterBar->GetField(), Qt::Key_Escape);
+    EXPECT_EQ(filterBar->GetText(), "");
+    frame->OnIdleUpdateCmdUI();
+    EXPECT_EQ(statusBar->GetPaneText(2), "");
+}
+
+// The field keeps its own edit keys: a person pastes an expression there.
+TEST_F(AppStart, DisplayFilterFieldKeepsItsEditKeys) {
+    ASSERT_TRUE(theApp.InitInstance());
+    CFrameWnd* frame = Frame();
+    frame->GetWidget()->activateWindow();
+    auto* filterBar = dynamic_cast<CEditBar*>(frame->GetControlBar(IDW_DISPLAYFILTER));
+    ASSERT_NE(filterBar, nullptr);
+    filterBar->FocusField();
+    qvtest::PumpEvents();
+    QApplication::clipboard()->setText("icmp");
+    QTest::keyClick(filterBar->GetField(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(filterBar->GetText(), "icmp");
 }
 
 TEST_F(AppStart, ViewCommandsToggleTheBarsAndTheirCheckMarks) {

@@ -108,7 +108,7 @@ TEST_F(ProgramBars, MenuBarMatchesTheResourceItemForItem) {
         "Capture Filter...|32776",
         "Resolve IP Addresses|32775",
         "&Edit",   "&Undo\tCtrl+Z|57643", "-", "Cu&t\tCtrl+X|57635", "&Copy\tCtrl+C|57634", "&Paste\tCtrl+V|57637",
-        "&View",   "&Toolbar|59392", "&Status Bar|59393",
+        "&View",   "&Toolbar|59392", "&Status Bar|59393", "-", "&Follow New Packets|32778",
         "&Help",   "&About Quorvane...|57664",
     };
     EXPECT_EQ(actual, expected);
@@ -121,7 +121,7 @@ TEST_F(ProgramBars, KeysMatchTheAcceleratorTableInOrder) {
     const std::vector<std::string> expected = {
         "Ctrl+N=57600",    "Ctrl+O=57601",   "Ctrl+S=57603",     "Ctrl+P=57607",    "Ctrl+Z=57643",
         "Ctrl+X=57635",    "Ctrl+C=57634",   "Ctrl+V=57637",     "Alt+Backspace=57643", "Shift+Del=57635",
-        "Ctrl+Ins=57634",  "Shift+Ins=57637", "F6=57680",        "Shift+F6=57681",
+        "Ctrl+Ins=57634",  "Shift+Ins=57637", "F6=57680",        "Shift+F6=57681",  "Ctrl+F=32779",
     };
     EXPECT_EQ(actual, expected);
 }

@@ -88,6 +88,8 @@ TEST(MenuResource, MatchesTheCommandSetItemForItem) {
         "&View",
         "&View|&Toolbar|59392",
         "&View|&Status Bar|59393",
+        "&View|-",
+        "&View|&Follow New Packets|32778",
         "&Help",
         "&Help|&About Quorvane...|57664",
     };
@@ -104,7 +106,7 @@ TEST(MenuResource, AdapterAndResolverItemsHaveNoMnemonicAndNoItemHasState) {
     }
 }
 
-TEST(AcceleratorResource, FourteenEntriesInOrderAllVirtualKeys) {
+TEST(AcceleratorResource, FifteenEntriesInOrderAllVirtualKeys) {
     struct Key {
         BYTE flags;
         WORD key;
@@ -117,6 +119,7 @@ TEST(AcceleratorResource, FourteenEntriesInOrderAllVirtualKeys) {
         {FVIRTKEY | FCONTROL, 'C', 57634}, {FVIRTKEY | FCONTROL, 'V', 57637},  {FVIRTKEY | FALT, VK_BACK, 57643},
         {FVIRTKEY | FSHIFT, VK_DELETE, 57635}, {FVIRTKEY | FCONTROL, VK_INSERT, 57634},
         {FVIRTKEY | FSHIFT, VK_INSERT, 57637}, {FVIRTKEY, VK_F6, 57680}, {FVIRTKEY | FSHIFT, VK_F6, 57681},
+        {FVIRTKEY | FCONTROL, 'F', 32779},
     };
     auto tables = ProgramAccelerators();
     ASSERT_EQ(tables.size(), 1u);
@@ -161,6 +164,9 @@ TEST(StringTable, HoldsEveryStringExactly) {
         {32774, "Select the adapter to bind to\nSelect Adapter"},
         {32775, "Resolve IP Addresses on the fly.\nResolve IP Addresses"},
         {32776, "Choose which packets a capture keeps\nCapture Filter"},
+        {32778, "Keep the newest packet in view as packets arrive\nFollow New Packets"},
+        {32779, "Type a display filter\nDisplay Filter"},
+        {32780, "Show only the packets that match the display filter\nApply Display Filter"},
         {57344, "Quorvane"},
         {57345, "Ready"},
         {57600, "Create a new document\nNew"},

@@ -15,9 +15,12 @@
 #include <QFile>
 #include <QGenericPlugin>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
@@ -46,13 +49,21 @@ void DescribeList(QString& out, const QAbstractItemView* view, const QStringList
     const QPoint origin = view->viewport()->mapTo(view->window(), QPoint(0, 0));
     const int rowHeight = model->rowCount() > 0 ? view->visualRect(model->index(0, 0)).height() : 0;
     const int rowTop = model->rowCount() > 0 ? origin.y() + view->visualRect(model->index(0, 0)).top() : origin.y();
-    out += QString("list hscroll=%1 viewport=%2 rows=%3 rowtop=%4 rowheight=%5 left=%6\n")
+    // The vertical scroll bar counts rows: its value is the top row in view.
+    const QScrollBar* vertical = view->verticalScrollBar();
+    const QModelIndexList selected = view->selectionModel() ? view->selectionModel()->selectedRows() : QModelIndexList();
+    out += QString("list hscroll=%1 viewport=%2 rows=%3 rowtop=%4 rowheight=%5 left=%6 top=%7 vmax=%8 selected=%9 "
+                   "focus=%10\n")
                .arg(view->horizontalScrollBar()->isVisible() ? 1 : 0)
                .arg(view->viewport()->width())
                .arg(model->rowCount())
                .arg(rowTop)
                .arg(rowHeight)
-               .arg(origin.x());
+               .arg(origin.x())
+               .arg(vertical->value())
+               .arg(vertical->maximum())
+               .arg(selected.isEmpty() ? -1 : selected.first().row())
+               .arg(view->hasFocus() ? 1 : 0);
     for (int r = 0; r < model->rowCount() && r < 1000; ++r) {
         QStringList cells;
         for (int c = 0; c < model->columnCount(); ++c) cells << model->index(r, c).data().toString();
@@ -82,6 +93,20 @@ void DescribeText(QString& out, const QPlainTextEdit* edit) {
                .arg(OneLine(top.block().text()));
 }
 
+void DescribeStatusBar(QString& out, const QStatusBar* bar) {
+    QStringList panes;
+    for (const QLabel* pane : bar->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) panes << pane->text();
+    out += QString("status panes=%1\n").arg(panes.join(QLatin1Char('|')));
+}
+
+void DescribeField(QString& out, const QLineEdit* edit) {
+    out += QString("field focus=%1 color=%2 tip=%3 text=%4\n")
+               .arg(edit->hasFocus() ? 1 : 0)
+               .arg(edit->palette().color(QPalette::Text).name())
+               .arg(OneLine(edit->toolTip()).replace(QLatin1Char(' '), QLatin1Char('_')))
+               .arg(edit->text());
+}
+
 std::string DescribeWindows() {
     const QStringList probes =
         qEnvironmentVariable("QUORVANE_TEST_PROBES").split(QLatin1Char('|'), Qt::SkipEmptyParts);
@@ -103,6 +128,10 @@ std::string DescribeWindows() {
             if (view->isVisible()) DescribeList(out, view, probes);
         for (const QPlainTextEdit* edit : window->findChildren<QPlainTextEdit*>())
             if (edit->isVisible()) DescribeText(out, edit);
+        for (const QStatusBar* bar : window->findChildren<QStatusBar*>())
+            if (bar->isVisible()) DescribeStatusBar(out, bar);
+        for (const QLineEdit* edit : window->findChildren<QLineEdit*>())
+            if (edit->isVisible()) DescribeField(out, edit);
     }
     return out.toStdString();
 }

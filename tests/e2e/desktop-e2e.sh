@@ -10,8 +10,6 @@
 # QV_E2E_SHOTS=DIR keeps a screenshot of each step there.
 set -u
 PROGRAM=$(readlink -f "$1")
-# The report plugin, built beside the program (tests/e2e/TestReportPlugin.cpp).
-REPORT_PLUGINS=$(readlink -f "$(dirname "$PROGRAM")/../tests/e2e/plugins")
 SCALES=${2:-"1 2"}
 
 if [ -z "${QV_E2E_INSIDE:-}" ]; then
@@ -23,12 +21,10 @@ fi
 WORK=$(mktemp -d /tmp/quorvane-desktop.XXXXXX)
 chmod 755 "$WORK"
 FAILURES=0
-fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
-ok() { echo "ok: $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; return 1; fi; }
+# shellcheck source=tests/e2e/desktop-lib.sh
+. "$(dirname "$(readlink -f "$0")")/desktop-lib.sh"
 
 ip link set lo up
-XVFB=""; WM=""; PROG=""
 cleanup() {
     [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
     [ -n "$WM" ] && kill "$WM" 2>/dev/null
@@ -37,69 +33,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-start_desktop() {  # $1 WxH
-    # Xvfb picks a free display itself (other tests may run their own).
-    rm -f "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 "${1}x24" -ac -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-    XVFB=$!
-    for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-    export DISPLAY=":$(head -1 "$WORK/display")"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    # The window manager now and then fails to open a display that has just
-    # come up: it is started again until it has taken the screen.
-    for _ in 1 2 3 4 5; do
-        HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
-        WM=$!
-        for _ in $(seq 50); do
-            # The screen is taken once the property is there and this
-            # openbox still runs (one that failed to open the display has
-            # exited, whatever the property says).
-            if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window; then
-                sleep 0.5
-                kill -0 "$WM" 2>/dev/null && return 0
-                break
-            fi
-            kill -0 "$WM" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$WM" 2>/dev/null; wait "$WM" 2>/dev/null
-        echo "window manager started again: $(tail -1 "$WORK/openbox.log")"
-        sleep 0.5
-    done
-    echo "no window manager: $(tail -1 "$WORK/openbox.log")"
-}
-stop_desktop() {
-    kill "$WM" "$XVFB" 2>/dev/null; wait "$WM" "$XVFB" 2>/dev/null; WM=""; XVFB=""
-}
-
-find_window() { timeout "${2:-10}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1; }
-activate() {  # until the window manager has made $1 the active window (bounded)
-    for _ in 1 2 3 4 5; do
-        timeout 5 xdotool windowactivate --sync "$1" 2>/dev/null
-        [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-        xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.3
-    done
-}
-keys() { activate "$1"; shift; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
-shot() { [ -n "${QV_E2E_SHOTS:-}" ] && mkdir -p "$QV_E2E_SHOTS" && import -window "${2:-root}" "$QV_E2E_SHOTS/$1.png"; return 0; }
-wait_exit() {  # the exit status, or "running" (then the program is ended)
-    for _ in $(seq 150); do kill -0 "$PROG" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$PROG" 2>/dev/null; then echo "running"; kill "$PROG" 2>/dev/null; wait "$PROG" 2>/dev/null; return; fi
-    wait "$PROG"; echo $?
-}
-start_program() {  # $1 home, $2 scale, then the program's arguments
-    local home=$1 scale=$2; shift 2
-    rm -f "$WORK/report"
-    env HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
-        QT_PLUGIN_PATH="$REPORT_PLUGINS" QT_QPA_GENERIC_PLUGINS=qvreport QUORVANE_TEST_REPORT="$WORK/report" \
-        QUORVANE_TEST_PROBES="00:00:00:000|255.255.255.255|65535|flags: SYN ACK " \
-        "$PROGRAM" "$@" >>"$WORK/program.log" 2>&1 &
-    PROG=$!
-}
-report() { sleep 0.6; cat "$WORK/report" 2>/dev/null; }
-text_lines() { grep "^text" | head -1 | field lines; }
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }  # a key=value field of one report line
 
 # Every column at least as wide as its header and the widest usual cell of its kind.
 columns_fit() {
@@ -172,12 +105,16 @@ for SCALE in $SCALES; do
     shot "main-$SCALE" "$MAIN"
     check "rows captured ($ROWS)" test "${ROWS:-0}" -ge 8
 
-    # The clipboard keeps what it held: Copy is disabled, also from the keyboard.
+    # Copy puts the selected row's eight texts on the clipboard, tab-separated.
     printf 'sentinel' | xclip -selection clipboard -i; sleep 0.2
     L=$(report | grep "^list")
     xdotool mousemove --window "$MAIN" 10 "$(awk -v t="$(field rowtop <<<"$L")" -v s="$SCALE" 'BEGIN {print int((t + 2) * s)}')" click 1; sleep 0.3
-    keys "$MAIN" ctrl+c ctrl+Insert
-    check "Ctrl+C and Ctrl+Insert leave the clipboard unchanged" test "$(xclip -selection clipboard -o 2>/dev/null)" = sentinel
+    ROW0=$(report | grep "^row 0 " | sed 's/^row 0 //' | tr '|' '\t')
+    keys "$MAIN" ctrl+c
+    check "Ctrl+C copies the selected row's texts" test "$(xclip -selection clipboard -o 2>/dev/null)" = "$ROW0"
+    printf 'sentinel' | xclip -selection clipboard -i; sleep 0.2
+    keys "$MAIN" ctrl+Insert
+    check "Ctrl+Insert copies them too" test "$(xclip -selection clipboard -o 2>/dev/null)" = "$ROW0"
 
     # Double-click the 1052-byte segment (the request): the detail window opens on it.
     R=$(report); L=$(grep "^list" <<<"$R")

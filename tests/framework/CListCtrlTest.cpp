@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -375,6 +376,219 @@ TEST_F(CListCtrlTest, OperationsFailAfterDestruction) {
     EXPECT_FALSE(list.DeleteAllItems());
     EXPECT_FALSE(list.EnsureVisible(0, FALSE));
     EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
+}
+
+
+// Following new rows and reading back: the list keeps its newest row in view
+// until the person moves away from the end; then it stays where they put it.
+class CListCtrlFollowTest : public CListCtrlTest {
+protected:
+    void SetUp() override {
+        CListCtrlTest::SetUp();
+        for (int i = 0; i < 200; ++i) AddRow(i);
+        PumpFrame();
+        list.GetTableView()->setFocus();
+    }
+    ListTableView* View() { return list.GetTableView(); }
+    int TopRow() { return View()->verticalScrollBar()->value(); }
+    bool NewestInView() {
+        int first = -1;
+        int last = -1;
+        View()->VisibleRows(first, last);
+        return last >= 0 && last == list.GetModel()->rowCount() - 1;
+    }
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(View(), static_cast<Qt::Key>(key), modifiers);
+        PumpFrame();
+    }
+    void Wheel(int delta) {
+        QWidget* viewport = View()->viewport();
+        const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+        PumpFrame();
+    }
+    // Rows keep arriving: the view must stay at top (or follow).
+    void MoreRows(int n = 40) {
+        const int first = list.GetItemCount();
+        for (int i = 0; i < n; ++i) AddRow(first + i);
+        PumpFrame();
+    }
+    void ExpectHeldAt(const char* how) {
+        EXPECT_FALSE(list.GetFollow()) << how;
+        const int top = TopRow();
+        MoreRows();
+        EXPECT_EQ(TopRow(), top) << how << ": the view moved while rows arrived";
+        EXPECT_FALSE(NewestInView()) << how;
+    }
+    void ExpectFollowing(const char* how) {
+        EXPECT_TRUE(list.GetFollow()) << how;
+        MoreRows();
+        EXPECT_TRUE(NewestInView()) << how << ": the newest row is out of view";
+    }
+};
+
+TEST_F(CListCtrlFollowTest, KeysThatLeaveTheEndHoldTheViewAndEndFollowsAgain) {
+    ASSERT_TRUE(NewestInView());
+    ExpectFollowing("at start");
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        const char* name;
+    } leaving[] = {{Qt::Key_Home, Qt::ControlModifier, "Ctrl+Home"},
+                   {Qt::Key_Home, Qt::NoModifier, "Home"},
+                   {Qt::Key_PageUp, Qt::NoModifier, "Page Up"},
+                   {Qt::Key_Up, Qt::NoModifier, "Up"}};
+    for (const auto& k : leaving) {
+        Key(Qt::Key_End);
+        ExpectFollowing("End");
+        Key(k.key, k.modifiers);
+        ExpectHeldAt(k.name);
+    }
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    ExpectFollowing("Ctrl+End");
+}
+
+TEST_F(CListCtrlFollowTest, DownAndPageDownFollowOnlyWhenTheyReachTheEnd) {
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    Key(Qt::Key_PageDown);
+    ExpectHeldAt("one Page Down from the top");
+    Key(Qt::Key_End);
+    Key(Qt::Key_Up);
+    ExpectHeldAt("Up from the last row");
+    // The current row is one above the newest rows' start; Page Down reaches the end.
+    for (int i = 0; i < 20 && !list.GetFollow(); ++i) Key(Qt::Key_PageDown);
+    ExpectFollowing("Page Down to the last row");
+    Key(Qt::Key_End);
+    Key(Qt::Key_Up);
+    // Down back to the last row (the rows that came meanwhile are below).
+    for (int i = 0; i < 200 && !list.GetFollow(); ++i) Key(Qt::Key_Down);
+    ExpectFollowing("Down to the last row");
+}
+
+TEST_F(CListCtrlFollowTest, WheelScrollBarAndClickHoldTheViewBottomFollows) {
+    Wheel(120);
+    ExpectHeldAt("wheel up");
+    for (int i = 0; i < 200 && !list.GetFollow(); ++i) Wheel(-120);
+    ExpectFollowing("wheel down to the bottom");
+
+    QScrollBar* bar = View()->verticalScrollBar();
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    PumpFrame();
+    ExpectHeldAt("scroll bar page up");
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    PumpFrame();
+    ExpectFollowing("scroll bar to the bottom");
+
+    // A click on a row in view, even at the bottom, keeps that row where it is.
+    int first = -1;
+    int last = -1;
+    View()->VisibleRows(first, last);
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier, RowCenter(last - 2));
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), last - 2);
+    const QPoint clickedAt = RowCenter(last - 2);
+    ExpectHeldAt("click on a row");
+    EXPECT_EQ(RowCenter(last - 2), clickedAt) << "the clicked row moved";
+
+    list.SetFollow(TRUE);
+    PumpFrame();
+    EXPECT_TRUE(NewestInView()) << "following again scrolls to the newest row at once";
+    ExpectFollowing("SetFollow");
+}
+
+TEST_F(CListCtrlFollowTest, PageKeysHomeAndEndMoveTheSelectedRow) {
+    const int page = View()->viewport()->height() / View()->rowHeight();
+    ASSERT_GT(page, 2);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 0);
+    EXPECT_EQ(TopRow(), 0);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), page);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 2 * page);
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), page);
+    int first = -1;
+    int last = -1;
+    View()->VisibleRows(first, last);
+    EXPECT_TRUE(page >= first && page <= last) << "the selected row is in view";
+    Key(Qt::Key_End);
+    const int count = list.GetItemCount();
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), count - 1);
+    EXPECT_TRUE(NewestInView());
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), count - 1 - page);
+}
+
+// A row filter hides rows from the view only: every row stays in the list,
+// addressed by its own index, and new rows are filtered as they arrive.
+TEST_F(CListCtrlTest, RowFilterHidesRowsThatStayInTheList) {
+    for (int i = 0; i < 10; ++i) AddRow(i);
+    PumpFrame();
+    ListModel* model = list.GetModel();
+    list.SetRowFilter([](LPARAM data) { return data % 2 == 0; });  // even tags (item data 1000 + tag)
+    EXPECT_EQ(list.GetShownCount(), 5);
+    EXPECT_EQ(list.GetItemCount(), 10);
+    EXPECT_EQ(model->data(model->index(1, 0)).toString(), "r2c0");
+    EXPECT_EQ(list.GetItemText(3, 0), "r3c0") << "operations still address every row";
+    EXPECT_EQ(list.GetItemData(3), 1003u);
+
+    AddRow(10);
+    AddRow(11);
+    AddRow(12);
+    PumpFrame();
+    EXPECT_EQ(list.GetShownCount(), 7);
+    EXPECT_EQ(model->data(model->index(5, 0)).toString(), "r10c0");
+    EXPECT_EQ(model->data(model->index(6, 0)).toString(), "r12c0");
+
+    list.SetItemText(10, 1, "renamed");
+    list.SetItemText(11, 1, "hidden");
+    PumpFrame();
+    EXPECT_EQ(model->data(model->index(5, 1)).toString(), "renamed");
+
+    list.SetRowFilter({});
+    EXPECT_EQ(list.GetShownCount(), 13);
+    EXPECT_EQ(model->data(model->index(11, 1)).toString(), "hidden");
+}
+
+TEST_F(CListCtrlTest, RowFilterKeepsTheSelectedRowWhenItIsShown) {
+    for (int i = 0; i < 10; ++i) AddRow(i);
+    QTest::mouseClick(list.GetTableView()->viewport(), Qt::LeftButton, Qt::NoModifier, RowCenter(4));
+    ASSERT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 4);
+    list.SetRowFilter([](LPARAM data) { return data % 2 == 0; });
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 4);
+    EXPECT_EQ(list.GetTableView()->currentIndex().row(), 2);
+    // A click on a shown row selects the row it shows.
+    QTest::mouseClick(list.GetTableView()->viewport(), Qt::LeftButton, Qt::NoModifier, RowCenter(3));
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), 6);
+    list.SetRowFilter([](LPARAM data) { return data % 2 == 1; });
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1) << "the selected row is hidden";
+}
+
+TEST_F(CListCtrlTest, FilteredListFollowsTheNewestShownRowAndClears) {
+    list.SetRowFilter([](LPARAM data) { return (data - 1000) % 3 == 0; });
+    for (int i = 0; i <= 300; ++i) AddRow(i);
+    AddRow(301);  // hidden: the newest shown row is 300
+    PumpFrame();
+    ListTableView* view = list.GetTableView();
+    int first = -1;
+    int last = -1;
+    view->VisibleRows(first, last);
+    EXPECT_EQ(list.GetShownCount(), 101);
+    EXPECT_EQ(last, 100);
+    EXPECT_EQ(list.GetModel()->data(list.GetModel()->index(last, 0)).toString(), "r300c0");
+
+    list.DeleteAllItems();
+    PumpFrame();
+    EXPECT_EQ(list.GetShownCount(), 0);
+    AddRow(1);
+    AddRow(3);
+    PumpFrame();
+    EXPECT_EQ(list.GetItemCount(), 2);
+    EXPECT_EQ(list.GetShownCount(), 1);
+    EXPECT_EQ(list.GetModel()->data(list.GetModel()->index(0, 0)).toString(), "r3c0");
 }
 
 }  // namespace
