@@ -118,11 +118,6 @@ int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOI
         *bytesReturned = sizeof dropped;
         return 0;
     }
-    case SIO_SET_CAPTURE_FILTER: {
-        // Eight bytes per instruction, laid out as the kernel's sock_filter.
-        if (inLength % 8 != 0 || (inBuffer == nullptr && inLength != 0)) return FailWith(WSAEINVAL);
-        return Result(socket->SetCaptureFilter(inBuffer, inLength / 8));
-    }
     default:
         return FailWith(WSAEINVAL);
     }
