@@ -22,10 +22,9 @@
 //   WaitForPacket or PopPacket before the queue is drained and the lock deleted.
 // - A handler run receives until recv would block or kBatchLimit datagrams are
 //   taken (kept or discarded), each into a new IPPacket as one datagram per
-//   run would, then
-//   appends the whole batch under one lock and sets the packet event once. A
-//   batch left unfinished at the bound leaves FD_READ recorded, so the wait
-//   fires again at once for the rest.
+//   run would, then appends the whole batch under one lock and sets the
+//   packet event once. A batch left unfinished at the bound leaves FD_READ
+//   recorded, so the wait fires again at once for the rest.
 // - Loss is never silent: after each batch the engine asks the socket how
 //   many datagrams the system dropped (its receive ring was full) and writes a
 //   trace line with the new count, at most one a second while losses go on,
@@ -129,7 +128,8 @@ void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
     // The list is as long as the machine's addresses: start with room for a
     // few dozen and, as Winsock asks, call again with the size that a too
     // small buffer reports (WSAEFAULT, the size needed in bytesReturned).
-    // Addresses added between two calls make it grow again, a few times at most.
+    // Addresses added between two calls make it grow again, a few times at
+    // most. The vector's storage comes from operator new, aligned for the list.
     std::vector<char> buffer(kAddressListStart);
     DWORD bytesReturned = 0;
     int attempts = 0;
