@@ -30,6 +30,7 @@
 #include "tests/support/LoopbackSender.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/Privileges.h"
+#include "tests/support/Sanitizers.h"
 
 namespace {
 
@@ -383,6 +384,7 @@ TEST_F(CaptureEngineTest, AFailedMemoryReadingStopsTheCaptureAndLosesNoRecord)
 TEST_F(CaptureEngineTest, UnderAnAddressSpaceLimitCaptureKeepsDatagrams)
 {
     REQUIRE_ROOT();
+    if (testsupport::kUnderSanitizer) GTEST_SKIP() << "a sanitizer does not run under an address-space limit";
     EXPECT_CHILD_PASSED(testsupport::ChildProcess::Run([] {
         std::uint64_t pages = 0;
         std::ifstream("/proc/self/statm") >> pages;
