@@ -22,10 +22,9 @@
 //   WaitForPacket or PopPacket before the queue is drained and the lock deleted.
 // - A handler run receives until recv would block or kBatchLimit datagrams are
 //   taken (kept or discarded), each into a new IPPacket as one datagram per
-//   run would, then
-//   appends the whole batch under one lock and sets the packet event once. A
-//   batch left unfinished at the bound leaves FD_READ recorded, so the wait
-//   fires again at once for the rest.
+//   run would, then appends the whole batch under one lock and sets the
+//   packet event once. A batch left unfinished at the bound leaves FD_READ
+//   recorded, so the wait fires again at once for the rest.
 // - Each record carries the time the system stamped on its datagram's
 //   arrival, so rows keep their true times however late a run takes them.
 // - An FD_CLOSE keeps its error code (the interface went away, or the capture
@@ -134,7 +133,8 @@ void CaptureEngine::EnumerateInterfaces(std::vector<std::string>& interfaces)
     // The list is as long as the machine's addresses: start with room for a
     // few dozen and, as Winsock asks, call again with the size that a too
     // small buffer reports (WSAEFAULT, the size needed in bytesReturned).
-    // Addresses added between two calls make it grow again, a few times at most.
+    // Addresses added between two calls make it grow again, a few times at
+    // most. The vector's storage comes from operator new, aligned for the list.
     std::vector<char> buffer(kAddressListStart);
     DWORD bytesReturned = 0;
     int attempts = 0;

@@ -8,12 +8,14 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,12 +28,14 @@
 
 #include "LoopbackTraffic.h"
 #include "capture/CaptureEngine.h"
+#include "capture/MemoryWatch.h"
 #include "packet/IPPacket.h"
 #include "platform/TestHooks.h"
-#include "capture/MemoryWatch.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackSender.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/Privileges.h"
+#include "tests/support/Sanitizers.h"
 
 namespace {
 
@@ -377,6 +381,43 @@ TEST_F(CaptureEngineTest, AFailedMemoryReadingStopsTheCaptureAndLosesNoRecord)
     EXPECT_TRUE(engine.TakeMemoryStop());
     EXPECT_EQ(QueueLength(engine), 0u);
     EXPECT_EQ(IPPacket::GetSlab().GetLiveCount(), 0u);
+}
+
+// Under an address-space limit (prlimit --as) a capture keeps datagrams
+// while the room under that limit lasts: 200 MiB of address space left is
+// less than the reserve of this machine's memory, and plenty for the limit's own.
+TEST_F(CaptureEngineTest, UnderAnAddressSpaceLimitCaptureKeepsDatagrams)
+{
+    REQUIRE_ROOT();
+    if (testsupport::kUnderSanitizer) GTEST_SKIP() << "a sanitizer does not run under an address-space limit";
+    EXPECT_CHILD_PASSED(testsupport::ChildProcess::Run([] {
+        std::uint64_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit{};
+        ASSERT_EQ(getrlimit(RLIMIT_AS, &limit), 0);
+        limit.rlim_cur = pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) + (200ull << 20);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) testsupport::ChildProcess::SkipChild("cannot set RLIMIT_AS");
+        CaptureEngine engine;
+        engine.m_sAdapter = "127.0.0.1";
+        engine.OpenCapture();
+        Consumer consumer(engine);
+        UdpPair pair;
+        pair.Send(0, 10);
+        std::vector<int> seen;
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (seen.size() < 10 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen.clear();
+            for (IPPacket* packet : consumer.Records()) {
+                if (OurIndex(*packet, pair) >= 0) seen.push_back(OurIndex(*packet, pair));
+            }
+        }
+        EXPECT_EQ(seen.size(), 10u) << "datagrams kept under the limit";
+        EXPECT_TRUE(engine.IsCapturing());
+        EXPECT_FALSE(engine.TakeMemoryStop());
+        engine.CloseCapture();
+        consumer.Stop();
+    }));
 }
 
 // While no record can be allocated a flood is taken off the socket and

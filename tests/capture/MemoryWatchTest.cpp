@@ -16,6 +16,7 @@
 #include "platform/WinKernel.h"
 #include "platform/WinMemory.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Sanitizers.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ DWORDLONG MappedBytes()
 
 TEST(MemoryWatchTest, UnderAnAddressSpaceLimitTheRoomLeftUnderItCounts)
 {
+    if (testsupport::kUnderSanitizer) GTEST_SKIP() << "a sanitizer does not run under an address-space limit";
     EXPECT_CHILD_PASSED(testsupport::ChildProcess::Run([] {
         // 200 MiB of address space left: far below the reserve of this
         // machine's memory, well above the reserve of the limit itself.

@@ -32,12 +32,30 @@ chmod 755 "$WORK"
 MEMBER=qvtest-in-$$
 OUTSIDE=qvtest-out-$$
 PROG=""
+# Removes a user this test made. Processes the program left running as that
+# user (a session bus it had started, for one) would make userdel refuse and
+# leave the user, still a member of quorvane, behind: they are given a moment
+# to end, then ended by their ids.
+remove_user() {
+    local user=$1 pids
+    id "$user" >/dev/null 2>&1 || return 0
+    for _ in $(seq 20); do pgrep -u "$user" >/dev/null || break; sleep 0.1; done
+    pids=$(pgrep -u "$user")
+    if [ -n "$pids" ]; then
+        kill $pids 2>/dev/null
+        sleep 0.5
+        pids=$(pgrep -u "$user")
+        [ -z "$pids" ] || kill -KILL $pids 2>/dev/null
+        sleep 0.2
+    fi
+    userdel "$user" 2>/dev/null || echo "FAIL: user $user could not be removed"
+}
 cleanup() {
     [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
     kill "$XVFB" 2>/dev/null
     wait 2>/dev/null
-    userdel "$MEMBER" 2>/dev/null
-    userdel "$OUTSIDE" 2>/dev/null
+    remove_user "$MEMBER"
+    remove_user "$OUTSIDE"
     rm -rf "$WORK"
 }
 trap cleanup EXIT

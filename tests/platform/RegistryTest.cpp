@@ -233,15 +233,18 @@ TEST_F(RegistryTest, AHandEditedFileIsKeptWholeWhenTheProgramWrites) {
     {
         QSettings qt(QString::fromStdString(StoreFile()), QSettings::IniFormat);
         qt.setValue("Stamp", QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC));
+        qt.setValue("Options", QVariantMap{{"depth", 3}, {"name", "x"}});  // written as @Variant(...)
         qt.setValue("Window/Geometry", QByteArray("\x01\x02\x00\xff", 4));
     }
     std::string typed = ReadFile();
+    ASSERT_NE(typed.find("Options=@Variant("), std::string::npos) << typed;
+    ASSERT_NE(typed.find("Geometry=@ByteArray("), std::string::npos) << typed;
     WriteFile("; written by hand\n"
               "[General]\n"
               "Recent=a, b\n"
               "Note=kept ; a comment after the value\n"
               "Blob=@ByteArray(ab\\0c)\n" +
-              typed.substr(typed.find("Stamp=")) +
+              typed.substr(typed.find("Options=")) +
               "\n[Plugins]\n"
               "Order=x, y, z\n");
     const auto before = [&] {
@@ -250,18 +253,19 @@ TEST_F(RegistryTest, AHandEditedFileIsKeptWholeWhenTheProgramWrites) {
         for (const QString& key : qt.allKeys()) all[key] = qt.value(key);
         return all;
     }();
-    ASSERT_EQ(before.size(), 6) << ReadFile();
+    ASSERT_EQ(before.size(), 7) << ReadFile();
     EXPECT_EQ(before["Recent"].toStringList(), (QStringList{"a", "b"}));
     EXPECT_EQ(before["Note"].toString(), "kept");
 
     ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("10.0.0.2\0", 9)), ERROR_SUCCESS);
     EXPECT_EQ(Get("Default Adapter"), std::string("10.0.0.2\0", 9));
     QSettings qt(QString::fromStdString(StoreFile()), QSettings::IniFormat);
-    EXPECT_EQ(qt.allKeys().size(), 7) << ReadFile();
+    EXPECT_EQ(qt.allKeys().size(), 8) << ReadFile();
     for (auto entry = before.begin(); entry != before.end(); ++entry)
         EXPECT_EQ(qt.value(entry.key()), entry.value()) << entry.key().toStdString() << "\n" << ReadFile();
     EXPECT_NE(ReadFile().find("Recent=a, b\n"), std::string::npos) << ReadFile();
     EXPECT_NE(ReadFile().find("Order=x, y, z\n"), std::string::npos) << ReadFile();
+    EXPECT_NE(ReadFile().find("Options=@Variant("), std::string::npos) << ReadFile();
 
     // Through the registry calls, a list reads as REG_MULTI_SZ and a byte array as REG_BINARY.
     DWORD type = 0;
