@@ -168,10 +168,8 @@ int CaptureEngine::GetCloseError() const
     return m_nCloseError.load();
 }
 
-std::string CaptureEngine::GetInterfaceName(const std::string& address)
+std::map<std::string, std::string> CaptureEngine::GetInterfaceNames()
 {
-    const win::u_long wanted = inet_addr(address.c_str());
-    if (wanted == INADDR_NONE) return {};
     // The table is sized by a first call; interfaces may come meanwhile, so once more if it grew.
     std::vector<char> buffer;
     ULONG size = 0;
@@ -180,15 +178,30 @@ std::string CaptureEngine::GetInterfaceName(const std::string& address)
         buffer.resize(size);
         result = GetIpAddrTable(size ? reinterpret_cast<PMIB_IPADDRTABLE>(buffer.data()) : nullptr, &size, FALSE);
     }
-    if (result != NO_ERROR) return {};
+    std::map<std::string, std::string> names;
+    if (result != NO_ERROR) return names;
     const auto* table = reinterpret_cast<const MIB_IPADDRTABLE*>(buffer.data());
     const MIB_IPADDRROW* rows = table->table;  // dwNumEntries rows from here on
+    // Many addresses usually share a few interfaces: each index is named once.
+    std::map<DWORD, std::string> byIndex;
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-        if (rows[i].dwAddr != wanted) continue;
-        char name[IF_MAX_STRING_SIZE + 1] = {};
-        return if_indextoname(rows[i].dwIndex, name) ? std::string(name) : std::string();
+        auto known = byIndex.find(rows[i].dwIndex);
+        if (known == byIndex.end()) {
+            char name[IF_MAX_STRING_SIZE + 1] = {};
+            known = byIndex.emplace(rows[i].dwIndex, if_indextoname(rows[i].dwIndex, name) ? name : "").first;
+        }
+        in_addr address{};
+        address.s_addr = rows[i].dwAddr;
+        names.emplace(inet_ntoa(address), known->second);
     }
-    return {};
+    return names;
+}
+
+std::string CaptureEngine::GetInterfaceName(const std::string& address)
+{
+    const std::map<std::string, std::string> names = GetInterfaceNames();
+    const auto found = names.find(address);
+    return found == names.end() ? std::string() : found->second;
 }
 
 void CaptureEngine::OpenCapture()

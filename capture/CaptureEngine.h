@@ -32,6 +32,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ public:
     /// The name of the interface that owns the dotted-decimal address ("lo"
     /// for 127.0.0.1), empty when no interface owns it or it cannot be found.
     std::string GetInterfaceName(const std::string& address);
+    /// The interface names of every local IPv4 address, by dotted-decimal
+    /// address, from one reading of the address table (empty on failure).
+    std::map<std::string, std::string> GetInterfaceNames();
     /// Opens a capture on m_sAdapter, replacing a capture already open, with
     /// m_captureFilter run by the system on each datagram when it is not empty.
     /// Throws std::runtime_error; after a failure past socket creation the

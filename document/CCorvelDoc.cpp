@@ -157,8 +157,7 @@ void CCorvelDoc::OnCaptureFilter() {
 
 void CCorvelDoc::FillAdapters(CSelectAdapter& dlg) {
     m_engine.EnumerateInterfaces(dlg.m_adapters);
-    for (const std::string& address : dlg.m_adapters)
-        dlg.m_interfaceNames[address] = m_engine.GetInterfaceName(address);
+    dlg.m_interfaceNames = m_engine.GetInterfaceNames();
 }
 
 std::string CCorvelDoc::GetAdapterText(const std::string& address) {
