@@ -1,4 +1,4 @@
-// Accelerator table 128: fourteen entries, all by virtual key, in this order.
+// Accelerator table 128: fifteen entries, all by virtual key, in this order.
 // The capture commands have no keys. The Edit keys and F6 reach commands that
 // are disabled, so they do nothing; they stay for the framework's conventions.
 #include "app/ProgramResources.h"
@@ -22,6 +22,7 @@ constexpr AcceleratorEntry kMainFrameKeys[] = {
     {FVIRTKEY | FSHIFT, VK_INSERT, ID_EDIT_PASTE},
     {FVIRTKEY, VK_F6, ID_NEXT_PANE},
     {FVIRTKEY | FSHIFT, VK_F6, ID_PREV_PANE},
+    {FVIRTKEY, VK_ESCAPE, ID_FILE_STOPREADING},
 };
 
 constexpr AcceleratorResource kAccelerators[] = {

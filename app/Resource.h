@@ -23,6 +23,7 @@ inline constexpr UINT ID_CAPTURE_STOP = 32772;
 inline constexpr UINT ID_CAPTURE_CLEAR = 32773;
 inline constexpr UINT ID_CAPTURE_SELECTADAPTER = 32774;
 inline constexpr UINT ID_CAPTURE_RESOLVEADDRESSES = 32775;
+inline constexpr UINT ID_FILE_STOPREADING = 32790;  // Escape while a capture file is read
 
 // ---- Framework commands ------------------------------------------------------------
 inline constexpr UINT ID_FILE_NEW = 57600;

@@ -9,13 +9,14 @@ namespace win {
 namespace {
 
 constexpr StringResource kStrings[] = {
-    {IDR_MAINFRAME, "Quorvane\n\nPacket\n\n\nCorvel.Document\nPacket Capture File"},
+    {IDR_MAINFRAME, "Quorvane\n\nPacket\nCapture files (*.pcapng *.pcap *.cap)\n.pcapng\nCorvel.Document\nPacket Capture File"},
     {IDS_REGKEY, "Software\\Tembrook\\Quorvane"},
     {ID_CAPTURE_START, "Start capturing packets\nStart Capture"},
     {ID_CAPTURE_STOP, "Stop capturing packets\nStop Capture"},
     {ID_CAPTURE_CLEAR, "Clear the capture window\nClear"},
     {ID_CAPTURE_SELECTADAPTER, "Select the adapter to bind to\nSelect Adapter"},
     {ID_CAPTURE_RESOLVEADDRESSES, "Resolve IP Addresses on the fly.\nResolve IP Addresses"},
+    {ID_FILE_STOPREADING, "Stop reading the capture file, keeping the rows read\nStop Reading"},
     {AFX_IDS_APP_TITLE, "Quorvane"},
     {AFX_IDS_IDLEMESSAGE, "Ready"},
     {ID_FILE_NEW, "Create a new document\nNew"},

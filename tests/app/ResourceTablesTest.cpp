@@ -102,7 +102,7 @@ TEST(MenuResource, AdapterAndResolverItemsHaveNoMnemonicAndNoItemHasState) {
     }
 }
 
-TEST(AcceleratorResource, FourteenEntriesInOrderAllVirtualKeys) {
+TEST(AcceleratorResource, FifteenEntriesInOrderAllVirtualKeys) {
     struct Key {
         BYTE flags;
         WORD key;
@@ -115,6 +115,7 @@ TEST(AcceleratorResource, FourteenEntriesInOrderAllVirtualKeys) {
         {FVIRTKEY | FCONTROL, 'C', 57634}, {FVIRTKEY | FCONTROL, 'V', 57637},  {FVIRTKEY | FALT, VK_BACK, 57643},
         {FVIRTKEY | FSHIFT, VK_DELETE, 57635}, {FVIRTKEY | FCONTROL, VK_INSERT, 57634},
         {FVIRTKEY | FSHIFT, VK_INSERT, 57637}, {FVIRTKEY, VK_F6, 57680}, {FVIRTKEY | FSHIFT, VK_F6, 57681},
+        {FVIRTKEY, VK_ESCAPE, 32790},
     };
     auto tables = ProgramAccelerators();
     ASSERT_EQ(tables.size(), 1u);
@@ -151,13 +152,14 @@ TEST(ToolbarResource, FifteenEntriesElevenButtons) {
 
 TEST(StringTable, HoldsEveryStringExactly) {
     std::map<UINT, std::string> expected = {
-        {128, "Quorvane\n\nPacket\n\n\nCorvel.Document\nPacket Capture File"},
+        {128, "Quorvane\n\nPacket\nCapture files (*.pcapng *.pcap *.cap)\n.pcapng\nCorvel.Document\nPacket Capture File"},
         {129, "Software\\Tembrook\\Quorvane"},
         {32771, "Start capturing packets\nStart Capture"},
         {32772, "Stop capturing packets\nStop Capture"},
         {32773, "Clear the capture window\nClear"},
         {32774, "Select the adapter to bind to\nSelect Adapter"},
         {32775, "Resolve IP Addresses on the fly.\nResolve IP Addresses"},
+        {32790, "Stop reading the capture file, keeping the rows read\nStop Reading"},
         {57344, "Quorvane"},
         {57345, "Ready"},
         {57600, "Create a new document\nNew"},
