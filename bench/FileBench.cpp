@@ -4,7 +4,8 @@
 // every 50 ms while it reads), tcpdump reading the same file in the same run
 // (`tcpdump -r FILE -w /dev/null`), and saving all those rows again.
 // The files are written with the program's own writer into QV_BENCH_DIR
-// (default /tmp) and removed afterwards.
+// (default /tmp) and removed afterwards, unless QV_BENCH_KEEP is set (to
+// measure other readers on them).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -169,7 +170,7 @@ void BM_OpenAndSave(benchmark::State& state) {
         state.counters["save_s"] = ok ? Since(saveStart) : -1;
         std::remove(saved.c_str());
     }
-    std::remove(path.c_str());
+    if (!std::getenv("QV_BENCH_KEEP")) std::remove(path.c_str());
 }
 BENCHMARK(BM_OpenAndSave)->Arg(1000000)->Arg(10000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
