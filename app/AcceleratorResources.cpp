@@ -2,7 +2,7 @@
 // The capture commands have no keys. Ctrl+C and Ctrl+Insert copy the selected
 // rows; the other Edit keys and F6 reach commands that are disabled, so they
 // do nothing; they stay for the framework's conventions. Ctrl+F goes to the
-// display filter field.
+// display filter field; Escape stops the reading of a capture file.
 #include "app/ProgramResources.h"
 #include "app/Resource.h"
 
@@ -25,6 +25,7 @@ constexpr AcceleratorEntry kMainFrameKeys[] = {
     {FVIRTKEY, VK_F6, ID_NEXT_PANE},
     {FVIRTKEY | FSHIFT, VK_F6, ID_PREV_PANE},
     {FVIRTKEY | FCONTROL, 'F', ID_VIEW_DISPLAYFILTER},
+    {FVIRTKEY, VK_ESCAPE, ID_FILE_STOPREADING},
 };
 
 constexpr AcceleratorResource kAccelerators[] = {

@@ -9,7 +9,7 @@ namespace win {
 namespace {
 
 constexpr StringResource kStrings[] = {
-    {IDR_MAINFRAME, "Quorvane\n\nPacket\n\n\nCorvel.Document\nPacket Capture File"},
+    {IDR_MAINFRAME, "Quorvane\n\nPacket\nCapture files (*.pcapng *.pcap *.cap)\n.pcapng\nCorvel.Document\nPacket Capture File"},
     {IDS_REGKEY, "Software\\Tembrook\\Quorvane"},
     {ID_CAPTURE_START, "Start capturing packets\nStart Capture"},
     {ID_CAPTURE_STOP, "Stop capturing packets\nStop Capture"},
@@ -20,6 +20,7 @@ constexpr StringResource kStrings[] = {
     {ID_VIEW_FOLLOW, "Keep the newest packet in view as packets arrive\nFollow New Packets"},
     {ID_VIEW_DISPLAYFILTER, "Type a display filter\nDisplay Filter"},
     {ID_DISPLAYFILTER_APPLY, "Show only the packets that match the display filter\nApply Display Filter"},
+    {ID_FILE_STOPREADING, "Stop reading the capture file, keeping the rows read\nStop Reading"},
     {AFX_IDS_APP_TITLE, "Quorvane"},
     {AFX_IDS_IDLEMESSAGE, "Ready"},
     {ID_FILE_NEW, "Create a new document\nNew"},

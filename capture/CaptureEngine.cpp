@@ -469,13 +469,20 @@ bool CaptureEngine::WaitForPacket()
     return signalled;
 }
 
-Packet* CaptureEngine::PopPacket()
+Packet* CaptureEngine::PopPacket(bool* loaded)
 {
     const bool admitted = EnterConsumer();
     EnterCriticalSection(&m_csQueue);
     Packet* packet = m_packets.front();
     m_packets.pop_front();
+    const bool fromFile = m_nLoadedQueued > 0;
+    if (fromFile) {
+        --m_nLoadedQueued;
+    }
     LeaveCriticalSection(&m_csQueue);
+    if (loaded) {
+        *loaded = fromFile;
+    }
     if (admitted) {
         LeaveConsumer();
     }
@@ -490,4 +497,51 @@ void CaptureEngine::ReleaseConsumers()
         SetEvent(m_hShutdownEvent);
     }
     m_cvConsumers.wait(lock, [this] { return m_nConsumersInside == 0; });
+}
+
+void CaptureEngine::AppendLoaded(Packet** records, int count)
+{
+    if (count <= 0) {
+        return;
+    }
+    EnterCriticalSection(&m_csQueue);
+    try {
+        // Behind any loaded records, and before live ones (see the header).
+        m_packets.insert(m_packets.begin() + static_cast<std::ptrdiff_t>(m_nLoadedQueued), records, records + count);
+        m_nLoadedQueued += static_cast<std::size_t>(count);
+    } catch (...) {
+        LeaveCriticalSection(&m_csQueue);
+        for (int i = 0; i < count; ++i) {
+            delete records[i];
+        }
+        throw;
+    }
+    LeaveCriticalSection(&m_csQueue);
+    SetEvent(m_hPacketEvent);
+}
+
+void CaptureEngine::DiscardQueued(bool loadedOnly)
+{
+    std::deque<Packet*> discarded;
+    EnterCriticalSection(&m_csQueue);
+    if (loadedOnly) {
+        const auto end = m_packets.begin() + static_cast<std::ptrdiff_t>(m_nLoadedQueued);
+        discarded.assign(m_packets.begin(), end);
+        m_packets.erase(m_packets.begin(), end);
+    } else {
+        discarded.swap(m_packets);
+    }
+    m_nLoadedQueued = 0;
+    LeaveCriticalSection(&m_csQueue);
+    for (Packet* packet : discarded) {
+        delete packet;
+    }
+}
+
+std::size_t CaptureEngine::GetQueuedCount()
+{
+    EnterCriticalSection(&m_csQueue);
+    const std::size_t count = m_packets.size();
+    LeaveCriticalSection(&m_csQueue);
+    return count;
 }

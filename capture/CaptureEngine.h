@@ -21,6 +21,12 @@
 // event or on m_csQueue's consumer. Datagrams the system dropped because the
 // receive path was full are counted and written to the trace output.
 //
+// Records read from a capture file take the same road: the document's reader
+// thread appends them with AppendLoaded. They always come before any live
+// record in the queue (the document stops the capture and empties the queue
+// before it reads, and stops reading before it captures), so a count of loaded
+// records at the queue's head tells the consumer which records are loaded.
+//
 // Memory: before it keeps a datagram the handler asks its MemoryWatch; once
 // the headroom is gone it keeps no more, closes the capture socket itself, as
 // CloseCapture does, and signals the consumer, which learns of it from
@@ -71,8 +77,15 @@ public:
     /// after ReleaseConsumers, or when the wait fails.
     bool WaitForPacket();
     /// Consumer thread, holding m_csQueue with m_packets not empty: hands over
-    /// the oldest record.
-    Packet* PopPacket();
+    /// the oldest record; *loaded (when given) says whether it was read from a file.
+    Packet* PopPacket(bool* loaded = nullptr);
+    /// Any thread: appends records read from a capture file and signals the
+    /// consumer. The queue owns them from now on, also when this throws.
+    void AppendLoaded(Packet** records, int count);
+    /// Deletes the queued records read from a file (loadedOnly) or all queued records.
+    void DiscardQueued(bool loadedOnly);
+    /// Records queued now. Any thread.
+    std::size_t GetQueuedCount();
     /// Makes every WaitForPacket return false from now on and waits until no
     /// consumer is inside WaitForPacket or PopPacket. UI thread; idempotent.
     void ReleaseConsumers();
@@ -124,6 +137,9 @@ private:
     bool CloseCurrentLocked(win::SOCKET s);
     bool EnterConsumer();
     void LeaveConsumer();
+
+    // Loaded records at the head of m_packets; guarded by m_csQueue.
+    std::size_t m_nLoadedQueued = 0;
 
     MemoryWatch m_memoryWatch;
     std::atomic<bool> m_bMemoryStop{false};

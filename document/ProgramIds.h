@@ -33,6 +33,7 @@ inline constexpr UINT ID_VIEW_FOLLOW = 32778;          // View, Follow New Packe
 inline constexpr UINT ID_VIEW_DISPLAYFILTER = 32779;   // Ctrl+F: to the display filter field
 inline constexpr UINT ID_DISPLAYFILTER_APPLY = 32780;  // Enter or Escape in the field
 inline constexpr UINT IDW_DISPLAYFILTER = 59397;       // the display filter's bar
+inline constexpr UINT ID_FILE_STOPREADING = 32790;     // Escape while a capture file is read
 
 // ---- The program's status-bar indicators --------------------------------------------
 inline constexpr UINT ID_INDICATOR_CAPTURED = 32781;  // datagrams the list holds

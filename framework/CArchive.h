@@ -1,9 +1,10 @@
 // The archive a document serialises through: a file opened for loading or
-// storing. Documents that carry nothing write nothing, so the file stays empty.
+// storing. The framework opens and closes the file and checks it for write
+// errors; a document may also hand the file to a library of its own.
 #pragma once
 
 #include <cstddef>
-#include <fstream>
+#include <cstdio>
 
 #include "platform/WinTypes.h"
 
@@ -12,19 +13,18 @@ namespace win {
 class CArchive {
 public:
     enum Mode { load = 1, store = 0 };
-    CArchive(std::fstream& file, Mode mode) : m_file(file), m_mode(mode) {}
+    CArchive(std::FILE* file, Mode mode) : m_file(file), m_mode(mode) {}
 
     BOOL IsStoring() const { return m_mode == store; }
     BOOL IsLoading() const { return m_mode == load; }
-    void Write(const void* data, std::size_t size) { m_file.write(static_cast<const char*>(data), size); }
+    void Write(const void* data, std::size_t size) { std::fwrite(data, 1, size, m_file); }
     /// The number of bytes read.
-    std::size_t Read(void* data, std::size_t size) {
-        m_file.read(static_cast<char*>(data), size);
-        return static_cast<std::size_t>(m_file.gcount());
-    }
+    std::size_t Read(void* data, std::size_t size) { return std::fread(data, 1, size, m_file); }
+    /// The file itself (the framework keeps owning it).
+    std::FILE* GetFile() const { return m_file; }
 
 private:
-    std::fstream& m_file;
+    std::FILE* m_file;
     Mode m_mode;
 };
 

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 #include "framework/AfxMessageBox.h"
+#include "framework/CDocTemplate.h"
 #include "framework/CFrameWnd.h"
 #include "framework/CView.h"
 #include "framework/FileDialogs.h"
@@ -67,12 +70,17 @@ void ReportFileFailure(const char* what, const char* path, int error) {
 
 }  // namespace
 
-BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
+BOOL CDocument::CheckOpenable(LPCSTR pathName) {
     if (const int error = CheckRegularFile(pathName ? pathName : "", O_RDONLY)) {
         ReportFileFailure("open", pathName, error);
         return FALSE;
     }
-    std::fstream file(pathName, std::ios::in | std::ios::binary);
+    return TRUE;
+}
+
+BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
+    if (!CheckOpenable(pathName)) return FALSE;
+    std::FILE* file = std::fopen(pathName, "rb");
     if (!file) {
         ReportFileFailure("open", pathName, errno);
         return FALSE;
@@ -80,26 +88,81 @@ BOOL CDocument::OnOpenDocument(LPCSTR pathName) {
     DeleteContents();
     CArchive archive(file, CArchive::load);
     Serialize(archive);
+    std::fclose(file);
     SetModifiedFlag(FALSE);
     return TRUE;
 }
 
+namespace {
+
+/// The permissions a new file gets from the process's umask.
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
 BOOL CDocument::OnSaveDocument(LPCSTR pathName) {
-    if (const int error = CheckRegularFile(pathName ? pathName : "", O_WRONLY | O_CREAT)) {
+    const std::string path = pathName ? pathName : "";
+    // The file that is replaced keeps its permissions; a new one gets the usual.
+    mode_t mode = 0;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            ReportFileFailure("save", pathName, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+            return FALSE;
+        }
+        mode = st.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        ReportFileFailure("save", pathName, errno);
+        return FALSE;
+    } else {
+        mode = NewFileMode();
+    }
+
+    // The temporary file lives beside the target, so that the rename stays
+    // within one file system and replaces the target in one step.
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        ReportFileFailure("save", pathName, errno);
+        return FALSE;
+    }
+    ::fchmod(fd, mode);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
         ReportFileFailure("save", pathName, error);
         return FALSE;
     }
-    std::fstream file(pathName, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file) {
-        ReportFileFailure("save", pathName, errno);
-        return FALSE;
+
+    std::string reason;
+    int error = 0;
+    errno = 0;
+    try {
+        CArchive archive(file, CArchive::store);
+        Serialize(archive);
+    } catch (const std::exception& e) {
+        reason = e.what();
     }
-    CArchive archive(file, CArchive::store);
-    Serialize(archive);
-    file.flush();
-    file.close();
-    if (!file) {
-        ReportFileFailure("save", pathName, errno);
+    // A write that failed inside Serialize left its errno; a buffered one fails here.
+    if (reason.empty() && std::ferror(file)) error = errno ? errno : EIO;
+    if (reason.empty() && !error && std::fflush(file) != 0) error = errno;
+    if (reason.empty() && !error && ::fsync(fd) != 0) error = errno;
+    if (std::fclose(file) != 0 && reason.empty() && !error) error = errno;
+    if (reason.empty() && !error && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (!reason.empty() || error) {
+        ::unlink(temporary.c_str());
+        if (!reason.empty())
+            AfxMessageBox(std::string("Couldn't save \"") + path + "\": " + reason, MB_OK | MB_ICONEXCLAMATION);
+        else
+            ReportFileFailure("save", pathName, error);
         return FALSE;
     }
     SetModifiedFlag(FALSE);
@@ -108,8 +171,15 @@ BOOL CDocument::OnSaveDocument(LPCSTR pathName) {
 
 BOOL CDocument::SaveModified() {
     if (!IsModified()) return TRUE;
-    // The program never marks its document modified; a modified one is saved.
-    return DoSave(m_strPathName, true);
+    const std::string text = "Save changes to " + m_strTitle + "?";
+    switch (AfxMessageBox(text, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    case IDYES:
+        return DoSave(m_strPathName, true);
+    case IDNO:
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 void CDocument::SetTitle(const std::string& title) {
@@ -141,7 +211,13 @@ void CDocument::UpdateAllViews(CView* sender, LPARAM hint, CObject* hintObject) 
 BOOL CDocument::DoSave(const std::string& pathName, bool replace) {
     std::string name = pathName;
     if (name.empty()) {
-        name = AfxPromptFileName(false, m_strTitle);
+        std::string filter;
+        std::string extension;
+        if (m_pDocTemplate) {
+            m_pDocTemplate->GetDocString(filter, CDocTemplate::filterName);
+            m_pDocTemplate->GetDocString(extension, CDocTemplate::filterExt);
+        }
+        name = AfxPromptFileName(false, m_strTitle, filter, extension);
         if (name.empty()) return FALSE;
     }
     if (!OnSaveDocument(name.c_str())) return FALSE;

@@ -54,6 +54,7 @@ QKeySequence KeyOf(const AcceleratorEntry& entry) {
     if (vk >= 'A' && vk <= 'Z') key = Qt::Key_A + (vk - 'A');
     else if (vk >= '0' && vk <= '9') key = Qt::Key_0 + (vk - '0');
     else if (vk == VK_BACK) key = Qt::Key_Backspace;
+    else if (vk == VK_ESCAPE) key = Qt::Key_Escape;
     else if (vk == VK_INSERT) key = Qt::Key_Insert;
     else if (vk == VK_DELETE) key = Qt::Key_Delete;
     else if (vk >= 0x70 && vk <= 0x87) key = Qt::Key_F1 + (vk - 0x70);

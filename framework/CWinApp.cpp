@@ -169,7 +169,9 @@ void CWinApp::OnFileNew() {
 }
 
 void CWinApp::OnFileOpen() {
-    const std::string name = AfxPromptFileName(true, "");
+    std::string filter;
+    if (!m_templates.empty()) m_templates.front()->GetDocString(filter, CDocTemplate::filterName);
+    const std::string name = AfxPromptFileName(true, "", filter);
     if (!name.empty()) OpenDocumentFile(name.c_str());
 }
 

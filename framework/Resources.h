@@ -59,6 +59,7 @@ inline constexpr BYTE FSHIFT = 0x04;
 inline constexpr BYTE FCONTROL = 0x08;
 inline constexpr BYTE FALT = 0x10;
 inline constexpr WORD VK_BACK = 0x08;
+inline constexpr WORD VK_ESCAPE = 0x1B;
 inline constexpr WORD VK_INSERT = 0x2D;
 inline constexpr WORD VK_DELETE = 0x2E;
 inline constexpr WORD VK_F6 = 0x75;

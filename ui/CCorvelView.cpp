@@ -138,9 +138,10 @@ void CCorvelView::ConsumePackets() {
         EnterCriticalSection(&engine.m_csQueue);
         // Once the view stops, records stay queued: the engine frees them.
         if (!m_bStopping.load() && !engine.m_packets.empty()) {
-            Packet* packet = doc->PopPacket();
+            bool loaded = false;
+            Packet* packet = doc->PopPacket(&loaded);
             LeaveCriticalSection(&engine.m_csQueue);
-            AddPacketRow(packet);
+            AddPacketRow(packet, !loaded);
             continue;
         }
         LeaveCriticalSection(&engine.m_csQueue);
@@ -150,13 +151,16 @@ void CCorvelView::ConsumePackets() {
     }
 }
 
-void CCorvelView::AddPacketRow(Packet* packet) {
+void CCorvelView::AddPacketRow(Packet* packet, bool captured) {
     int row = -1;
     try {
         // The row comes with all its cells: a publish between the insertion
-        // and the last cell would show it part empty for a frame.
+        // and the last cell would show it part empty for a frame. The mark
+        // comes under the same lock, so a Save sees either the row or the mark.
         CListCtrl::RowLock whole(GetListCtrl());
         row = InsertPacketRow(packet);
+        if (row >= 0 && captured)
+            if (CCorvelDoc* doc = GetDocument()) doc->NoteCapturedRow();
     } catch (const std::bad_alloc&) {
         // Out of memory before the row took the record: drop this datagram.
     }
@@ -206,6 +210,10 @@ LRESULT CCorvelView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         if (CCorvelDoc* doc = GetDocument()) doc->OnCaptureMemoryStop();
         return 0;
     }
+    if (message == CCorvelDoc::kLoadMessage) {
+        if (CCorvelDoc* doc = GetDocument()) doc->OnLoadMessage(wParam, lParam);
+        return 0;
+    }
     return CListView::WindowProc(message, wParam, lParam);
 }
 
@@ -229,10 +237,20 @@ void CCorvelView::DeleteAllPackets() {
 }
 
 void CCorvelView::OnCaptureClear() {
+    // Unsaved rows are not dropped without asking.
+    if (CCorvelDoc* doc = GetDocument(); doc && !doc->PrepareClear()) return;
     DeleteAllPackets();
     // Nothing is left to read back: the list follows again, and counts anew.
     GetListCtrl().SetFollow(TRUE);
     if (CCorvelDoc* doc = GetDocument()) m_nLostAtClear = doc->m_engine.GetLostCount();
+}
+
+void CCorvelView::OnUpdate(CView* sender, LPARAM hint, CObject* hintObject) {
+    if (hint == CCorvelDoc::kHintDeleteRows) {
+        DeleteAllPackets();
+        return;
+    }
+    CListView::OnUpdate(sender, hint, hintObject);
 }
 
 void CCorvelView::OnViewFollow() {

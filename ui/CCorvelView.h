@@ -63,7 +63,11 @@ public:
 
     /// Consumer thread: decodes one record and appends its row, which then owns
     /// it. A record that no row can take (also when memory runs out) is deleted.
-    void AddPacketRow(Packet* packet);
+    /// captured: the record came from the capture (the consumer says so for
+    /// every live record), so that its row marks the document modified.
+    void AddPacketRow(Packet* packet, bool captured = false);
+    /// The document's hint CCorvelDoc::kHintDeleteRows removes every row.
+    void OnUpdate(win::CView* sender, win::LPARAM hint, win::CObject* hintObject) override;
     /// UI thread: deletes every row's record, then removes the rows.
     void DeleteAllPackets();
     /// Consumer thread: the consumer loop; returns when the engine releases its

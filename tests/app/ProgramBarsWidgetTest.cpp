@@ -122,6 +122,7 @@ TEST_F(ProgramBars, KeysMatchTheAcceleratorTableInOrder) {
         "Ctrl+N=57600",    "Ctrl+O=57601",   "Ctrl+S=57603",     "Ctrl+P=57607",    "Ctrl+Z=57643",
         "Ctrl+X=57635",    "Ctrl+C=57634",   "Ctrl+V=57637",     "Alt+Backspace=57643", "Shift+Del=57635",
         "Ctrl+Ins=57634",  "Shift+Ins=57637", "F6=57680",        "Shift+F6=57681",  "Ctrl+F=32779",
+        "Esc=32790",
     };
     EXPECT_EQ(actual, expected);
 }

@@ -120,6 +120,7 @@ TEST(AcceleratorResource, FifteenEntriesInOrderAllVirtualKeys) {
         {FVIRTKEY | FSHIFT, VK_DELETE, 57635}, {FVIRTKEY | FCONTROL, VK_INSERT, 57634},
         {FVIRTKEY | FSHIFT, VK_INSERT, 57637}, {FVIRTKEY, VK_F6, 57680}, {FVIRTKEY | FSHIFT, VK_F6, 57681},
         {FVIRTKEY | FCONTROL, 'F', 32779},
+        {FVIRTKEY, VK_ESCAPE, 32790},
     };
     auto tables = ProgramAccelerators();
     ASSERT_EQ(tables.size(), 1u);
@@ -156,7 +157,7 @@ TEST(ToolbarResource, FifteenEntriesElevenButtons) {
 
 TEST(StringTable, HoldsEveryStringExactly) {
     std::map<UINT, std::string> expected = {
-        {128, "Quorvane\n\nPacket\n\n\nCorvel.Document\nPacket Capture File"},
+        {128, "Quorvane\n\nPacket\nCapture files (*.pcapng *.pcap *.cap)\n.pcapng\nCorvel.Document\nPacket Capture File"},
         {129, "Software\\Tembrook\\Quorvane"},
         {32771, "Start capturing packets\nStart Capture"},
         {32772, "Stop capturing packets\nStop Capture"},
@@ -167,6 +168,7 @@ TEST(StringTable, HoldsEveryStringExactly) {
         {32778, "Keep the newest packet in view as packets arrive\nFollow New Packets"},
         {32779, "Type a display filter\nDisplay Filter"},
         {32780, "Show only the packets that match the display filter\nApply Display Filter"},
+        {32790, "Stop reading the capture file, keeping the rows read\nStop Reading"},
         {57344, "Quorvane"},
         {57345, "Ready"},
         {57600, "Create a new document\nNew"},

@@ -1090,3 +1090,63 @@ TEST_F(CaptureEngineTest, ALinkDownForAMomentKeepsTheCapture)
 }
 
 }  // namespace
+
+// Records read from a file: queued ahead of live ones, told apart at the pop,
+// and discarded alone when asked. No capture needed.
+TEST_F(CaptureEngineTest, LoadedRecordsComeFirstAndAreToldApart)
+{
+    CaptureEngine engine;
+    const auto record = [](int i) {
+        auto* p = new IPPacket;
+        std::memset(p->GetData(), 0, 20);
+        p->GetData()[0] = 0x45;
+        p->GetData()[4] = static_cast<win::BYTE>(i);  // identification: which record
+        p->SetReceived(20);
+        return p;
+    };
+    const auto popAll = [&](std::vector<std::pair<int, bool>>& out) {
+        win::EnterCriticalSection(&engine.m_csQueue);
+        while (!engine.m_packets.empty()) {
+            bool loaded = true;
+            Packet* p = engine.PopPacket(&loaded);
+            out.emplace_back(p->GetData()[4], loaded);
+            delete p;
+        }
+        win::LeaveCriticalSection(&engine.m_csQueue);
+    };
+
+    Packet* first[2] = {record(1), record(2)};
+    engine.AppendLoaded(first, 2);
+    Packet* second[1] = {record(3)};
+    engine.AppendLoaded(second, 1);
+    EXPECT_EQ(engine.GetQueuedCount(), 3u);
+    EXPECT_TRUE(engine.WaitForPacket()) << "the consumer is woken";
+    std::vector<std::pair<int, bool>> popped;
+    popAll(popped);
+    EXPECT_EQ(popped, (std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {3, true}}));
+
+    // A record that is not loaded (as a live one is appended) pops as not loaded.
+    win::EnterCriticalSection(&engine.m_csQueue);
+    engine.m_packets.push_back(record(9));
+    win::LeaveCriticalSection(&engine.m_csQueue);
+    Packet* third[2] = {record(4), record(5)};
+    engine.AppendLoaded(third, 2);  // goes ahead of the live record
+    popped.clear();
+    popAll(popped);
+    EXPECT_EQ(popped, (std::vector<std::pair<int, bool>>{{4, true}, {5, true}, {9, false}}));
+
+    // Discarding the loaded ones leaves the live ones; discarding all empties the queue.
+    win::EnterCriticalSection(&engine.m_csQueue);
+    engine.m_packets.push_back(record(10));
+    win::LeaveCriticalSection(&engine.m_csQueue);
+    Packet* fourth[2] = {record(6), record(7)};
+    engine.AppendLoaded(fourth, 2);
+    engine.DiscardQueued(true);
+    popped.clear();
+    popAll(popped);
+    EXPECT_EQ(popped, (std::vector<std::pair<int, bool>>{{10, false}}));
+    Packet* fifth[1] = {record(8)};
+    engine.AppendLoaded(fifth, 1);
+    engine.DiscardQueued(false);
+    EXPECT_EQ(engine.GetQueuedCount(), 0u);
+}

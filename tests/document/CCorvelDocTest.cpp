@@ -161,12 +161,13 @@ TEST_F(CCorvelDocTest, ClassRecordAndCommandTable) {
 
     const CommandTable* table = doc->GetCommandTable();
     ASSERT_NE(table, nullptr);
-    ASSERT_EQ(table->entries.size(), 6u);
+    ASSERT_EQ(table->entries.size(), 8u);
     const std::pair<CommandEntry::Kind, UINT> expected[] = {
         {CommandEntry::kCommand, 32771}, {CommandEntry::kUpdate, 32771},  {CommandEntry::kCommand, 32772},
         {CommandEntry::kUpdate, 32772},  {CommandEntry::kCommand, 32774}, {CommandEntry::kCommand, ID_CAPTURE_FILTER},
+        {CommandEntry::kCommand, 32790}, {CommandEntry::kUpdate, 32790},
     };
-    for (std::size_t i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(table->entries[i].kind, expected[i].first) << i;
         EXPECT_EQ(table->entries[i].id, expected[i].second) << i;
     }
@@ -475,30 +476,31 @@ TEST_F(CCorvelDocTest, SelectAdapterListsThousandsOfAddresses) {
     }));
 }
 
-TEST_F(CCorvelDocTest, SaveWritesAnEmptyFile) {
+TEST_F(CCorvelDocTest, SaveWritesACaptureFileInPlaceOfTheOlderOne) {
     CCorvelDoc doc;
     doc.m_engine.m_sAdapter = "127.0.0.1";
-    const std::string path = m_config.Dir() + "/capture.doc";
+    const std::string path = m_config.Dir() + "/capture.pcapng";
     std::ofstream(path) << "earlier contents";
     EXPECT_TRUE(doc.OnSaveDocument(path.c_str()));
-    EXPECT_EQ(ReadFile(path), "");
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 0);
+    // Without a view there are no rows: a pcapng section, its interface and statistics.
+    const std::string written = ReadFile(path);
+    ASSERT_GE(written.size(), 28u);
+    EXPECT_EQ(written.substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
+    EXPECT_NE(written.find("Quorvane"), std::string::npos);
+    EXPECT_NE(written.find("127.0.0.1"), std::string::npos);
 
     // Save As through the command, answered by the file dialog seam.
-    const std::string other = m_config.Dir() + "/other.doc";
+    const std::string other = m_config.Dir() + "/other.pcapng";
     win::testing::SetFileDialogAnswer(other);
     EXPECT_TRUE(doc.OnCmdMsg(ID_FILE_SAVE_AS));
     win::testing::SetFileDialogAnswer(std::nullopt);
-    ASSERT_EQ(::stat(other.c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(ReadFile(other).substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
     EXPECT_EQ(doc.GetPathName(), other);
     EXPECT_FALSE(doc.IsModified());
     EXPECT_EQ(doc.m_engine.m_sAdapter, "127.0.0.1");
 }
 
-TEST_F(CCorvelDocTest, OpenLeavesCaptureAdapterAndQueueAlone) {
+TEST_F(CCorvelDocTest, OpenOfNoCaptureFileLeavesCaptureAdapterAndQueueAlone) {
     std::atomic<int> deleted{0};
     BoxRecorder boxes;
     auto doc = std::make_unique<CCorvelDoc>();
@@ -518,10 +520,11 @@ TEST_F(CCorvelDocTest, OpenLeavesCaptureAdapterAndQueueAlone) {
     std::ofstream(path, std::ios::binary) << std::string("\x01\x02 any bytes \xff", 14);
     ModalWatcher watcher;
     StderrCapture trace;
-    EXPECT_TRUE(doc->OnOpenDocument(path.c_str()));
+    EXPECT_FALSE(doc->OnOpenDocument(path.c_str()));
     EXPECT_EQ(trace.Take(), "");  // the new-document hook does not run
     EXPECT_TRUE(watcher.Dialogs().empty());
-    EXPECT_TRUE(boxes.texts.empty());
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0].rfind("Couldn't open \"" + path + "\": ", 0), 0u) << boxes.texts[0];
 
     EXPECT_EQ(doc->m_engine.IsCapturing(), capture);
     EXPECT_EQ(doc->m_engine.m_sAdapter, "127.0.0.1");
@@ -532,11 +535,19 @@ TEST_F(CCorvelDocTest, OpenLeavesCaptureAdapterAndQueueAlone) {
     EXPECT_EQ(deleted.load(), 0);
     EXPECT_EQ(ReadFile(path).size(), 14u);  // Open leaves the file as it was
     EXPECT_FALSE(doc->IsModified());
-    EXPECT_TRUE(doc->SaveModified());  // never asks to save
 
-    // The records still queued go with the document.
-    doc.reset();
+    // A capture file (zero bytes, as earlier versions saved) replaces the
+    // capture: it stops, and what it had queued goes.
+    const std::string empty = m_config.Dir() + "/empty.cap";
+    std::ofstream(empty, std::ios::binary).flush();
+    EXPECT_TRUE(doc->OnOpenDocument(empty.c_str()));
+    EXPECT_EQ(boxes.texts.size(), 1u);
+    EXPECT_FALSE(doc->m_engine.IsCapturing());
     EXPECT_EQ(deleted.load(), 3);
+    EXPECT_EQ(doc->m_engine.m_sAdapter, "127.0.0.1");
+    doc->StopReading();
+    EXPECT_FALSE(doc->IsModified());
+    doc.reset();
 }
 
 TEST_F(CCorvelDocTest, ReleaseConsumersEndsABlockedConsumerBeforeTheDocumentGoes) {

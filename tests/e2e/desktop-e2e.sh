@@ -161,6 +161,9 @@ for SCALE in $SCALES; do
         fail "no detail window after double-click"
     fi
     keys "$MAIN" alt+f x
+    # The captured rows are unsaved: Exit asks first, and No leaves.
+    BOX=$(find_window "^Quorvane$" 5)
+    [ -n "$BOX" ] && keys "$BOX" alt+n
     STATUS=$(wait_exit); PROG=""
     check "exit status 0 ($STATUS)" test "$STATUS" = 0
     CONF="$HOME1/.config/Tembrook/Quorvane.conf"

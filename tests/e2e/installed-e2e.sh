@@ -104,6 +104,9 @@ if [ -n "$MAIN" ]; then
     CAPS=$(capabilities_of "$PROG")
     [ "$CAPS" = "0000000000000000 " ] && ok "member: program capturing holds no capability" || fail "member: program holds $CAPS"
     keys "$MAIN" alt+f x
+    # The captured rows are unsaved: Exit asks first, and No leaves.
+    BOX=$(find_window "^Quorvane$" 5)
+    [ -n "$BOX" ] && keys "$BOX" alt+n
 else
     fail "member: no main window"
 fi

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -64,8 +65,36 @@ TEST_F(CDocumentTest, FailuresShowWhyInTheMessageBox) {
                          "Couldn't open \"" + fifo + "\": not a regular file",
                          "Couldn't save \"" + unwritable + "\": No such file or directory",
                          "Couldn't save \"" + folder + "\": Is a directory",
-                         "Couldn't save \"" + fifo + "\": No such device or address",
+                         "Couldn't save \"" + fifo + "\": not a regular file",
                      }));
+}
+
+TEST_F(CDocumentTest, AModifiedDocumentAsksBeforeItIsDiscarded) {
+    doc.SetTitle("capture.pcapng");
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_TRUE(boxes.empty()) << "a clean document asks nothing";
+
+    doc.SetModifiedFlag();
+    testing::SetMessageBoxAnswer(IDCANCEL);
+    EXPECT_FALSE(doc.SaveModified());
+    EXPECT_EQ(boxes, std::vector<std::string>{"Save changes to capture.pcapng?"});
+    EXPECT_TRUE(doc.IsModified());
+
+    testing::SetMessageBoxAnswer(IDNO);
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_TRUE(doc.IsModified()) << "No discards without saving";
+
+    // Yes saves to the document's path, atomically: no temporary file stays.
+    const std::string path = Path("capture.pcapng");
+    doc.SetPathName(path);
+    testing::SetMessageBoxAnswer(IDYES);
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_FALSE(doc.IsModified());
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(boxes.size(), 3u);
+    testing::SetMessageBoxAnswer(IDCANCEL);
 }
 
 }  // namespace

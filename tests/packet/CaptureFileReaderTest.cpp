@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -318,6 +321,40 @@ TEST(CaptureFileReader, ProgressReachesTheFileSize) {
     while (reader.ReadNext(d) == CaptureFileReader::kDatagram) {
     }
     EXPECT_EQ(reader.GetPosition(), reader.GetFileSize());
+}
+
+// The sound and damaged files above are the capture file fuzzer's seeds
+// (written where QV_FUZZ_FILE_CORPUS says); here they are also read back.
+TEST(CaptureFileReader, FilesWriteTheFuzzSeedCorpus) {
+    namespace fs = std::filesystem;
+    const char* named = std::getenv("QV_FUZZ_FILE_CORPUS");
+    const fs::path folder = named ? fs::path(named) : fs::temp_directory_path() / "qv-file-seeds";
+    fs::create_directories(folder);
+    std::vector<std::pair<std::string, FileBytes>> seeds;
+    for (const LinkCase& c : kLinkCases) {
+        FileBytes f = PcapHeader(c.linkType);
+        PcapRecord(f, kSeconds, 1, c.wrap(Udp(3)));
+        PcapRecord(f, kSeconds, 2, c.wrap(Udp(40)));
+        seeds.emplace_back(std::string("link-") + c.name, f);
+    }
+    FileBytes ng = PcapngHeader(1, 9);
+    PcapngPacket(ng, 1, EthernetFrame(0x0800, Udp(5), {0x88A8, 0x8100}));
+    seeds.emplace_back("pcapng-ethernet", ng);
+    for (const DamageCase& c : DamageCases()) seeds.emplace_back(std::string("damaged-") + c.name, c.file);
+    for (const auto& [name, bytes] : seeds) {
+        const fs::path file = folder / name;
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            ASSERT_TRUE(out.good()) << name;
+        }
+        CaptureFileReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(file.string(), error)) << name << ": " << error;
+        CaptureFileReader::Datagram d;
+        ASSERT_EQ(reader.ReadNext(d), CaptureFileReader::kDatagram) << name;
+    }
+    if (!named) fs::remove_all(folder);
 }
 
 }  // namespace

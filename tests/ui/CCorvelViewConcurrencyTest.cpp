@@ -8,8 +8,11 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "framework/AfxMessageBox.h"
 #include "framework/ListModel.h"
 #include "platform/WinSock.h"
 #include "tests/support/LoopbackSender.h"
@@ -97,7 +100,13 @@ TEST(CCorvelViewConcurrencyTest, ClearDuringCaptureMakesTheNextDatagramRowZero) 
     const testsupport::UdpFlow first = sender.SendUdp(30, 8);
     ASSERT_TRUE(PumpUntil([&] { return FlowRows(h, first).size() >= 30; }));
 
+    // The captured rows are unsaved, so Clear asks first: No drops them.
+    std::vector<std::string> prompts;
+    win::testing::SetMessageBoxRecorder(&prompts);
+    win::testing::SetMessageBoxAnswer(win::IDNO);
     h.view->OnCaptureClear();
+    win::testing::SetMessageBoxRecorder(nullptr);
+    EXPECT_EQ(prompts.size(), 1u);
     EXPECT_EQ(h.List().GetItemCount(), 0);
     const testsupport::UdpFlow next = sender.SendUdp(1, 8);
     ASSERT_TRUE(PumpUntil([&] { return FlowRows(h, next).size() == 1; }));

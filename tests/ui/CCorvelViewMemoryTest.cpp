@@ -164,7 +164,12 @@ TEST(CCorvelViewMemoryTest, FloodUnderAMemoryLimitStopsOnceKeepsTheRowsAndClearL
 
             // Clear gives the memory back: the room is well above the stop's reserve again.
             const DWORDLONG roomBefore = Room();
+            // The captured rows are unsaved: Clear asks, and No drops them.
+            win::testing::SetMessageBoxAnswer(win::IDNO);
             h.view->OnCaptureClear();
+            ASSERT_EQ(boxes.size(), 2u);
+            EXPECT_EQ(boxes[1].rfind("Save changes to ", 0), 0u) << boxes[1];
+            boxes.pop_back();
             EXPECT_EQ(h.List().GetItemCount(), 0);
             const DWORDLONG roomAfter = Room();
             std::cout << "room " << (roomBefore >> 20) << " MiB before Clear, " << (roomAfter >> 20) << " MiB after\n";
