@@ -63,7 +63,7 @@ constexpr std::uint32_t kMaxBuffer = 256u << 20;
 /// The kernel takes 4096 instructions; the helper puts four of its own first.
 constexpr std::uint32_t kMaxFilterLength = 4092;
 /// The largest stream message the helper sends.
-constexpr std::uint32_t kMaxMessage = 1u << 16;
+constexpr std::uint32_t kMaxMessage = 1u << 18;
 
 /// pcapng link type of the stream: raw IPv4, the IPv4 header first.
 constexpr std::uint16_t kLinkTypeIPv4 = 228;
