@@ -377,7 +377,7 @@ int Flush() {
 }
 
 // Sends a last statistics block and what is left, while the program reads.
-int EndWithStatistics() {
+int EndWithStatistics(int status) {
     TakeRing();
     ReadStatistics();
     WriteStatistics();
@@ -386,7 +386,7 @@ int EndWithStatistics() {
         if (poll(&out, 1, -1) < 0 && errno != EINTR) break;
         if (out.revents & (POLLHUP | POLLERR)) break;
     }
-    return kInterfaceGone;
+    return status;
 }
 
 int Stream(int index) {
@@ -402,16 +402,18 @@ int Stream(int index) {
         ReadStatistics();
         if (g_dropped != g_droppedSent) WriteStatistics();
         if (Flush() < 0) return kChannelClosed;
-        if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics();
+        if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics(kInterfaceGone);
         pollfd wait[2] = {{g_fd, static_cast<short>(g_outputFull ? 0 : POLLIN), 0},
-                          {kChannel, static_cast<short>(g_head != g_tail || g_wrapped ? POLLOUT : 0), 0}};
+                          {kChannel, static_cast<short>((g_head != g_tail || g_wrapped ? POLLOUT : 0) | POLLRDHUP), 0}};
         if (poll(wait, 2, linkDown ? kDownCheckMs : -1) < 0 && errno != EINTR) return kStreamFailed;
         if (wait[1].revents & (POLLHUP | POLLERR)) return kChannelClosed;
+        // The program asks for the end but reads on: it gets the rest first.
+        if (wait[1].revents & POLLRDHUP) return EndWithStatistics(kChannelClosed);
         if (wait[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             // Reading the error clears it. A link that went down comes back on
             // its own; only a socket no longer bound has lost its interface.
             SocketOption(g_fd, SO_ERROR);
-            if (BoundIndex(nullptr) != index) return EndWithStatistics();
+            if (BoundIndex(nullptr) != index) return EndWithStatistics(kInterfaceGone);
             linkDown = true;
         }
     }

@@ -17,7 +17,9 @@
 //    kernel's drop count whenever that count changes and before it ends
 //    because the interface went away.
 // It ends when the channel closes (the program closed it, exited or was
-// killed) or the interface goes away; every other message is refused.
+// killed) or the interface goes away; when the program only shuts its
+// sending side, the helper sends a last statistics block and what it holds
+// before it ends. Every other message is refused.
 #pragma once
 
 #include <cstdint>
