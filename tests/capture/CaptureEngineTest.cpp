@@ -830,12 +830,12 @@ TEST_F(CaptureEngineTest, DatagramsKeepTheirArrivalTimesWhileTheProgramIsStopped
     EXPECT_LE(textApart, 1400) << stamped[0].text << " " << stamped[1].text;
 }
 
-// Records of UDP datagrams to port taken so far, after waiting up to a
-// second for at least want of them.
+// Records of UDP datagrams to port taken so far, after waiting up to five
+// seconds (a loaded machine) for at least want of them.
 size_t CountTo(Consumer& consumer, unsigned short port, size_t want)
 {
     size_t count = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
     do {
         count = 0;
         for (IPPacket* packet : consumer.Records()) {
@@ -875,7 +875,7 @@ TEST_F(CaptureEngineTest, AnInterfaceThatGoesAwayEndsTheCaptureWithItsReason)
     });
     if (!ran) GTEST_SKIP() << "no private network namespace with a veth pair here";
     EXPECT_EQ(taken, 5u);
-    EXPECT_TRUE(stopped) << "the capture ends by itself";
+    EXPECT_TRUE(stopped) << "the capture ends by itself";  // within 3 s
     EXPECT_EQ(reason, win::WSAENETDOWN);
 }
 
@@ -927,11 +927,11 @@ TEST_F(CaptureEngineTest, ALinkDownForAMomentKeepsTheCapture)
                               "nud permanent"),
                   0);
         // Sends until records come again (the link may take a moment to carry).
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        const auto deadline = Clock::now() + std::chrono::seconds(15);
         while (after <= before && Clock::now() < deadline) {
             SendThroughVeth(kPort, 5);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            after = CountTo(consumer, kPort, before + 5);
+            after = CountTo(consumer, kPort, before + 1);
         }
         capturing = engine.IsCapturing();
         reason = engine.GetCloseError();
