@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Whole-process CPU per datagram of the program beside the Wireshark GUI, both
+# Whole-process CPU per datagram of the program (with its capture helper, when
+# it has one) beside the Wireshark GUI, both
 # capturing the same bounded UDP flood on lo under Xvfb, at paced rates and in
 # a burst at the sender's full rate. Runs as root inside a private network
 # namespace (lo only), so the flood stays there. Per thread for the program
@@ -75,6 +76,8 @@ threads() { for t in /proc/$1/task/*; do echo "${t##*/} $(awk '{print $1}' "$t/s
 # Total ticks of a process and its children (Wireshark's dumpcap).
 ticks() { awk '{print $14 + $15}' /proc/$1/stat 2>/dev/null || echo 0; }
 children() { pgrep -P "$1" || true; }
+# The program's threads and its capture helper's (the helper is its child).
+program_threads() { threads $QV; for c in $(children $QV); do threads $c; done; }
 
 send() {  # rate count port
     python3 - "$@" <<'PY'
@@ -99,7 +102,7 @@ port=40000
 for rate in $RATES; do
     if [ "$rate" = 0 ]; then count=$BURST; else count=$((rate * SECONDS_PER_RUN)); fi
     port=$((port + 1))
-    threads $QV | sort > "$WORK/before"
+    program_threads | sort > "$WORK/before"
     if [ -n "$WS" ]; then
         wb=$(ticks $WS); db=0; for c in $(children $WS); do db=$((db + $(ticks $c))); done
     fi
@@ -116,7 +119,7 @@ for rate in $RATES; do
     sent=$(send "$rate" "$count" "$port" "$PAYLOAD" "${QV_FLOWS:-1}")
     [ -z "$PERF" ] || { kill -INT $PERF; wait $PERF 2>/dev/null || true; }
     sleep ${QV_SETTLE:-2}  # rows and Wireshark's display catch up
-    threads $QV | sort > "$WORK/after"
+    program_threads | sort > "$WORK/after"
     if [ -n "$WS" ]; then
         wa=$(ticks $WS); da=0; for c in $(children $WS); do da=$((da + $(ticks $c))); done
     fi

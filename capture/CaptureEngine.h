@@ -97,9 +97,9 @@ public:
     /// they arrived faster than they were taken, as far as read so far. Any thread.
     unsigned long long GetLostCount() const;
     /// Why the system ended the last capture: the error code its FD_CLOSE
-    /// came with (WSAENETDOWN: the interface went away; WSAECONNABORTED: the
-    /// capture ended otherwise), or 0 when no capture has ended that way since
-    /// OpenCapture. Any thread.
+    /// came with (WSAENETDOWN: the interface went away; WSAEADDRNOTAVAIL: the
+    /// address did; WSAECONNABORTED: the capture ended otherwise), or 0 when
+    /// no capture has ended that way since OpenCapture. Any thread.
     int GetCloseError() const;
     /// True once after the handler stopped a capture for lack of memory
     /// (consumer thread or UI thread); false until the next such stop.

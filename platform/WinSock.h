@@ -134,9 +134,9 @@ inline constexpr unsigned int RCVALL_ON = 1;
 /// SIO_RCVALL with RCVALL_ON starts delivery of every datagram sent or received
 /// on the bound interface (each datagram once); RCVALL_OFF once it is on fails
 /// with WSAEOPNOTSUPP (closing the socket stops a capture). When the interface
-/// goes away FD_CLOSE comes with WSAENETDOWN; when the capture ends for any
-/// other reason, with WSAECONNABORTED. A link that goes down and up again
-/// does not end it. SIO_ADDRESS_LIST_QUERY fills a
+/// goes away FD_CLOSE comes with WSAENETDOWN; when only the bound address does,
+/// with WSAEADDRNOTAVAIL; when the capture ends for any other reason, with
+/// WSAECONNABORTED. A link that goes down and up again does not end it. SIO_ADDRESS_LIST_QUERY fills a
 /// SOCKET_ADDRESS_LIST with the machine's IPv4 interface addresses; WSAEFAULT when
 /// the output buffer is too small.
 int WSAIoctl(SOCKET s, DWORD controlCode, LPVOID inBuffer, DWORD inLength, LPVOID outBuffer, DWORD outLength,

@@ -83,11 +83,12 @@ bool CaptureSocket::IsValid() const {
     return m_channel >= 0 && m_wakeFd >= 0 && m_closeFd >= 0 && m_epollFd >= 0;
 }
 
-int CaptureSocket::Bind(const InterfaceInfo& owner) {
+int CaptureSocket::Bind(const InterfaceInfo& owner, u_long address) {
     std::lock_guard lock(m_mutex);
     if (m_closed) return WSAENOTSOCK;
     if (m_interface.index != 0) return WSAEINVAL;
     m_interface = owner;
+    m_address = address;
     return 0;
 }
 
@@ -149,6 +150,14 @@ int CaptureSocket::StartLocked() {
         m_started = true;
         m_counters.ring = true;
         AddToCaptureTotals(0, 0, 0, true);
+        // Without the notifications (no netlink socket) only the end of the
+        // interface ends the capture.
+        if (m_addressWatch.Open(m_interface.index, m_address) == 0) {
+            epoll_event address{};
+            address.events = EPOLLIN;
+            address.data.fd = m_addressWatch.Fd();
+            epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_addressWatch.Fd(), &address);
+        }
         return 0;
     }
     // The helper ends after a refusal; reap it now so that no child lingers.
@@ -218,7 +227,7 @@ void CaptureSocket::EndOfStreamLocked() {
     // The helper closes its end only by ending; its status says why.
     int status = m_helper > 0 ? ReapCaptureHelper(m_helper, CaptureHelperTimeoutMs()) : -1;
     m_helper = -1;
-    MarkFailedLocked(EndReason(status));
+    MarkFailedLocked(m_endReason != 0 ? m_endReason : EndReason(status));
 }
 
 bool CaptureSocket::HasDataLocked() {
@@ -311,6 +320,14 @@ void CaptureSocket::MarkFailedLocked(int wsaError) {
     }
 }
 
+void CaptureSocket::EndCaptureLocked(int wsaError) {
+    // The helper sends what it holds and ends; the reader meets the end of
+    // the stream after the last datagram and gives this reason.
+    if (m_endReason != 0) return;
+    m_endReason = wsaError;
+    shutdown(m_channel, SHUT_WR);
+}
+
 int CaptureSocket::EventSelect(HANDLE event, long networkEvents) {
     if (networkEvents != 0 && event == nullptr) return WSAEINVAL;
     std::lock_guard control(m_controlMutex);
@@ -376,10 +393,16 @@ void CaptureSocket::Close() {
 }
 
 void CaptureSocket::Watch() {
+    bool addressChanged = true;  // look once: it may have gone before the watch began
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
             if (m_closed) return;
+            if (addressChanged && m_started && !m_failed) {
+                addressChanged = false;
+                // An interface that goes away ends the helper's stream itself.
+                if (m_addressWatch.Check() == WSAEADDRNOTAVAIL) EndCaptureLocked(WSAEADDRNOTAVAIL);
+            }
             if (!m_failed) {
                 const bool wantRead = (m_selected & FD_READ) != 0 && !m_readRecorded && m_started;
                 const bool arrived = wantRead && HasDataLocked();
@@ -395,8 +418,8 @@ void CaptureSocket::Watch() {
                 }
             }
         }
-        epoll_event events[2];
-        const int count = epoll_wait(m_epollFd, events, 2, -1);
+        epoll_event events[3];
+        const int count = epoll_wait(m_epollFd, events, 3, -1);
         if (count < 0) {
             if (errno == EINTR) continue;
             std::lock_guard lock(m_mutex);
@@ -408,7 +431,9 @@ void CaptureSocket::Watch() {
                 std::uint64_t ignoredCount;
                 [[maybe_unused]] ssize_t ignored = ::read(m_wakeFd, &ignoredCount, sizeof ignoredCount);
             }
-            // The channel: the loop looks at it again under the lock.
+            // The address watch is read under the lock; the channel is
+            // looked at again there too.
+            if (events[i].data.fd != m_wakeFd && events[i].data.fd != m_channel) addressChanged = true;
         }
     }
 }

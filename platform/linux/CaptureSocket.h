@@ -18,7 +18,9 @@
 // wanted and not yet recorded. Whoever looks at the stream (the watcher or a
 // recv) reads what the channel holds: headers and statistics blocks record
 // nothing, a datagram records FD_READ, and the end of the stream FD_CLOSE with
-// the reason the helper's exit status gives. When the watcher records FD_READ it sets the event and runs the
+// the reason the helper's exit status gives. The watcher also waits for
+// notifications of the bound address: once it has gone (its interface still
+// there), the capture ends with FD_CLOSE and WSAEADDRNOTAVAIL. When the watcher records FD_READ it sets the event and runs the
 // registered wait's callback itself (SetEventAndRunHere): the kernel has
 // already woken this thread, and a hand-off to a pool thread would cost a
 // second wake-up per batch. The watcher owns a reference to the socket and is
@@ -35,6 +37,7 @@
 
 #include "platform/TestHooks.h"
 #include "platform/WinSock.h"
+#include "platform/linux/AddressWatch.h"
 #include "platform/linux/Internal.h"
 #include "platform/linux/PcapngStream.h"
 
@@ -51,7 +54,8 @@ public:
     bool IsValid() const;
 
     // Each call returns 0 or the Winsock error code.
-    int Bind(const InterfaceInfo& owner);
+    /// address: the IPv4 address bound to (network byte order), which owner has.
+    int Bind(const InterfaceInfo& owner, u_long address);
     /// Keeps a classic BPF program (length bytes, 8 per instruction) for the
     /// helper, once the kernel has found it sound.
     int SetFilter(const void* program, DWORD length);
@@ -86,6 +90,8 @@ private:
     /// Records events; true when one was new, and the event must be set.
     bool RecordLocked(long events);
     void MarkFailedLocked(int wsaError);
+    /// Asks the helper to end; the stream's end then comes with wsaError.
+    void EndCaptureLocked(int wsaError);
     void Watch();
     void Wake(int eventFd);
 
@@ -99,12 +105,15 @@ private:
     std::mutex m_mutex;
     int m_helper;                  // the helper's pid until reaped, then -1
     InterfaceInfo m_interface;     // index 0 while unbound
+    u_long m_address = 0;
+    AddressWatch m_addressWatch;   // from the start of the capture; read by the watcher
     std::vector<std::uint8_t> m_filter;  // the program for the helper
     bool m_started = false;        // the helper is capturing
     bool m_receiving = false;      // SIO_RCVALL on
     bool m_closed = false;
     bool m_failed = false;         // the stream ended or broke: no more datagrams
     int m_failError = 0;
+    int m_endReason = 0;           // why the program asked the helper to end, if it did
     PcapngStream m_stream;
     std::uint64_t m_statisticsSeen = 0;  // statistics blocks already counted
     bool m_nonBlocking = false;    // set by WSAEventSelect, as on Windows

@@ -55,7 +55,7 @@ int bind(SOCKET s, const sockaddr* name, int nameLength) {
     if (int error = detail::FindInterfaceByAddress(address.sin_addr.s_addr, &owner))
         return FailWith(detail::WsaErrorFromErrno(error));
     if (owner.index == 0) return FailWith(WSAEADDRNOTAVAIL);
-    return Result(socket->Bind(owner));
+    return Result(socket->Bind(owner, address.sin_addr.s_addr));
 }
 
 int closesocket(SOCKET s) {

@@ -5,7 +5,9 @@
 # quorvane, which the install step creates.
 #   installed-e2e.sh PROGRAM [--probe PLUGIN_SO] [--outsider]
 # A member of the group quorvane chooses 127.0.0.1, starts a capture and sees
-# rows for bounded loopback traffic, while the program holds no capability.
+# rows for bounded loopback traffic, while the program holds no capability
+# and no packet socket (only the helper does, as ss -0 -p lists them); run by
+# hand, the helper gives the member a stream and never a descriptor.
 # --probe: the same run loads PLUGIN_SO as a Qt generic plugin through the
 # environment; the plugin must find no capability and fail to add an address
 # to lo. --outsider: a user outside the group gets the enumeration and
@@ -103,6 +105,14 @@ if [ -n "$MAIN" ]; then
     [ -z "$(find_window "^Quorvane$" 1)" ] && ok "member: no error box" || fail "member: an error box at Start"
     CAPS=$(capabilities_of "$PROG")
     [ "$CAPS" = "0000000000000000 " ] && ok "member: program capturing holds no capability" || fail "member: program holds $CAPS"
+    # Only the helper holds a packet socket while the member captures.
+    HOLDERS=$(ss -0 -p | grep -o 'users:(([^)]*)' | sort -u)
+    if [ -n "$HOLDERS" ] && ! echo "$HOLDERS" | grep -qv '^users:(("quorvane-captur",' &&
+       ! echo "$HOLDERS" | grep -q "pid=$PROG,"; then
+        ok "member: only the helper holds a packet socket"
+    else
+        fail "member: packet sockets held by: $HOLDERS"
+    fi
     keys "$MAIN" alt+f x
     # The captured rows are unsaved: Exit asks first, and No leaves.
     BOX=$(find_window "^Quorvane$" 5)
@@ -127,6 +137,35 @@ if [ -n "$PLUGIN" ]; then
     echo "$REPORT" | grep -q "^ip-addr-add: refused$" && ! ip -4 addr show dev lo | grep -q 127.77.0.1 \
         && ok "plugin could not add an address to lo" || fail "plugin added an address to lo"
 fi
+
+# ---- The member runs the helper by hand: a stream, never a descriptor ----
+HELPER=$(readlink -f "$(dirname "$PROGRAM")/../libexec/quorvane/quorvane-capture")
+BYHAND=$(setpriv --reuid="$MEMBER" --regid="$MEMBER" --init-groups python3 - "$HELPER" "$(cat /sys/class/net/lo/ifindex)" <<'PY'
+import socket, struct, subprocess, sys
+ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+helper = subprocess.Popen([sys.argv[1]], stdin=theirs.fileno(), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, env={}, close_fds=True)
+theirs.close()
+ours.settimeout(5)
+descriptors = 0
+def reply():
+    global descriptors
+    data, ancillary, flags, _ = ours.recvmsg(64, socket.CMSG_SPACE(16 * 4))
+    descriptors += len(ancillary)
+    return struct.unpack("Ii", data)[1] if len(data) == 8 else -1
+first = reply()
+ours.send(struct.pack("IIiIIIII", 0x51564332, 2, int(sys.argv[2]), 1 << 17, 16, 10, 1 << 20, 0))
+second = reply() if first == 0 else -1
+stream = ours.recv(1 << 18) if second == 0 else b""
+ours.close()
+helper.wait(5)
+print("replies %d %d descriptors %d stream %s" % (first, second, descriptors, stream[:4].hex()))
+PY
+)
+echo "  by hand: $BYHAND"
+[ "$BYHAND" = "replies 0 0 descriptors 0 stream 0a0d0d0a" ] \
+    && ok "member: the helper run by hand streams and hands over no descriptor" \
+    || fail "member: the helper run by hand: $BYHAND"
 
 # ---- A user outside the group may not capture ----
 if [ -n "$OUTSIDER" ]; then

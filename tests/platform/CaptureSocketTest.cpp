@@ -354,6 +354,45 @@ TEST_F(CaptureSocketTest, CloseEventWhenTheInterfaceGoesAway) {
     }));
 }
 
+// Only the address goes; its interface stays: FD_CLOSE with its own reason.
+TEST_F(CaptureSocketTest, CloseEventWhenTheAddressGoesAway) {
+    EXPECT_CHILD_PASSED(NetNamespace::RunWithVeth([](const NetNamespace::Veth& veth) {
+        Capture capture(veth.localAddress.c_str());
+        ASSERT_TRUE(capture.Ok());
+        const std::string prefix = veth.localAddress + "/" + std::to_string(veth.prefixLength);
+        ASSERT_TRUE(NetNamespace::RunIp({"addr", "del", prefix, "dev", veth.localName}));
+        WSANETWORKEVENTS events{};
+        char buffer[2048];
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        do {
+            if (WaitForSingleObject(capture.Event(), 100) != WAIT_OBJECT_0) continue;
+            ASSERT_EQ(WSAEnumNetworkEvents(capture.Socket(), capture.Event(), &events), 0);
+            while (events.lNetworkEvents == FD_READ && recv(capture.Socket(), buffer, sizeof buffer, 0) > 0) {
+            }
+        } while (events.lNetworkEvents != FD_CLOSE && std::chrono::steady_clock::now() < end);
+        EXPECT_EQ(events.lNetworkEvents, FD_CLOSE);
+        EXPECT_EQ(events.iErrorCode[FD_CLOSE_BIT], WSAEADDRNOTAVAIL);
+    }));
+}
+
+// Another address of the interface comes and goes: the capture goes on.
+TEST_F(CaptureSocketTest, AnotherAddressGoingAwayEndsNothing) {
+    EXPECT_CHILD_PASSED(NetNamespace::RunWithVeth([](const NetNamespace::Veth& veth) {
+        ASSERT_TRUE(NetNamespace::RunIp({"addr", "add", "10.78.0.1/24", "dev", veth.localName}));
+        Capture capture(veth.localAddress.c_str());
+        ASSERT_TRUE(capture.Ok());
+        ASSERT_TRUE(NetNamespace::RunIp({"addr", "del", "10.78.0.1/24", "dev", veth.localName}));
+        testsupport::UdpFlow flow = LoopbackSender::SendUdpTo(veth.peerAddress, veth.echoPort, 3, 30);
+        auto ours = capture.Collect(6, [&](const Datagram& d) {
+            return d.Protocol() == 17 && (d.Port(0) == flow.sourcePort || d.Port(2) == flow.sourcePort);
+        });
+        EXPECT_EQ(ours.size(), 6u);
+        WSANETWORKEVENTS events{};
+        ASSERT_EQ(WSAEnumNetworkEvents(capture.Socket(), nullptr, &events), 0);
+        EXPECT_EQ(events.lNetworkEvents & FD_CLOSE, 0);
+    }));
+}
+
 TEST_F(CaptureSocketTest, ALinkThatGoesDownAndComesBackKeepsTheCapture) {
     EXPECT_CHILD_PASSED(NetNamespace::RunWithVeth([](const NetNamespace::Veth& veth) {
         Capture capture(veth.localAddress.c_str());

@@ -49,8 +49,12 @@ std::uint8_t* g_ring = nullptr;
 std::uint32_t g_blockSize = 0, g_blockCount = 0, g_block = 0;
 const std::uint8_t* g_frame = nullptr;  // next datagram of the open block
 std::uint32_t g_framesLeft = 0;
-std::uint8_t* g_out = nullptr;          // pcapng not yet sent: [g_head, g_tail)
-std::size_t g_head = 0, g_tail = 0, g_outputBytes = 0;
+// The output: pcapng not yet sent, [g_head, g_tail), or once the writing has
+// wrapped to the start, [g_head, g_end) then [0, g_tail). Blocks are never
+// split, and the same pages serve again and again.
+std::uint8_t* g_out = nullptr;
+std::size_t g_head = 0, g_tail = 0, g_end = 0, g_outputBytes = 0;
+bool g_wrapped = false;
 bool g_outputFull = false;
 std::uint64_t g_received = 0, g_dropped = 0, g_droppedSent = 0, g_taken = 0;
 
@@ -239,12 +243,13 @@ void Put64(std::uint8_t* at, std::uint64_t value) { std::memcpy(at, &value, size
 
 // Room for a block of size bytes at the tail of the output, or null when full.
 std::uint8_t* Reserve(std::size_t size) {
-    if (g_tail + size > g_outputBytes && g_head > 0) {
-        std::memmove(g_out, g_out + g_head, g_tail - g_head);
-        g_tail -= g_head;
-        g_head = 0;
+    if (!g_wrapped && g_tail + size > g_outputBytes && size < g_head) {
+        g_end = g_tail;
+        g_tail = 0;
+        g_wrapped = true;
     }
-    if (g_tail + size > g_outputBytes) return g_outputFull = true, nullptr;
+    const std::size_t limit = g_wrapped ? g_head - 1 : g_outputBytes;
+    if (g_tail + size > limit) return g_outputFull = true, nullptr;
     std::uint8_t* at = g_out + g_tail;
     g_tail += size;
     return at;
@@ -350,8 +355,15 @@ void ReadStatistics() {
 // Sends what the output holds: 1 when all went, 0 when the channel is full,
 // -1 when it is closed.
 int Flush() {
-    while (g_head < g_tail) {
-        std::size_t size = g_tail - g_head < kMaxMessage ? g_tail - g_head : kMaxMessage;
+    for (;;) {
+        const std::size_t end = g_wrapped ? g_end : g_tail;
+        if (g_head == end) {
+            if (!g_wrapped) break;
+            g_head = 0;
+            g_wrapped = false;
+            continue;
+        }
+        std::size_t size = end - g_head < kMaxMessage ? end - g_head : kMaxMessage;
         ssize_t sent = send(kChannel, g_out + g_head, size, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR) continue;
@@ -365,7 +377,7 @@ int Flush() {
 }
 
 // Sends a last statistics block and what is left, while the program reads.
-int EndWithStatistics() {
+int EndWithStatistics(int status) {
     TakeRing();
     ReadStatistics();
     WriteStatistics();
@@ -374,7 +386,7 @@ int EndWithStatistics() {
         if (poll(&out, 1, -1) < 0 && errno != EINTR) break;
         if (out.revents & (POLLHUP | POLLERR)) break;
     }
-    return kInterfaceGone;
+    return status;
 }
 
 int Stream(int index) {
@@ -390,16 +402,18 @@ int Stream(int index) {
         ReadStatistics();
         if (g_dropped != g_droppedSent) WriteStatistics();
         if (Flush() < 0) return kChannelClosed;
-        if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics();
+        if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics(kInterfaceGone);
         pollfd wait[2] = {{g_fd, static_cast<short>(g_outputFull ? 0 : POLLIN), 0},
-                          {kChannel, static_cast<short>(g_head < g_tail ? POLLOUT : 0), 0}};
+                          {kChannel, static_cast<short>((g_head != g_tail || g_wrapped ? POLLOUT : 0) | POLLRDHUP), 0}};
         if (poll(wait, 2, linkDown ? kDownCheckMs : -1) < 0 && errno != EINTR) return kStreamFailed;
         if (wait[1].revents & (POLLHUP | POLLERR)) return kChannelClosed;
+        // The program asks for the end but reads on: it gets the rest first.
+        if (wait[1].revents & POLLRDHUP) return EndWithStatistics(kChannelClosed);
         if (wait[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             // Reading the error clears it. A link that went down comes back on
             // its own; only a socket no longer bound has lost its interface.
             SocketOption(g_fd, SO_ERROR);
-            if (BoundIndex(nullptr) != index) return EndWithStatistics();
+            if (BoundIndex(nullptr) != index) return EndWithStatistics(kInterfaceGone);
             linkDown = true;
         }
     }

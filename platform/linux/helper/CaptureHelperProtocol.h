@@ -17,7 +17,9 @@
 //    kernel's drop count whenever that count changes and before it ends
 //    because the interface went away.
 // It ends when the channel closes (the program closed it, exited or was
-// killed) or the interface goes away; every other message is refused.
+// killed) or the interface goes away; when the program only shuts its
+// sending side, the helper sends a last statistics block and what it holds
+// before it ends. Every other message is refused.
 #pragma once
 
 #include <cstdint>
@@ -63,7 +65,7 @@ constexpr std::uint32_t kMaxBuffer = 256u << 20;
 /// The kernel takes 4096 instructions; the helper puts four of its own first.
 constexpr std::uint32_t kMaxFilterLength = 4092;
 /// The largest stream message the helper sends.
-constexpr std::uint32_t kMaxMessage = 1u << 16;
+constexpr std::uint32_t kMaxMessage = 1u << 18;
 
 /// pcapng link type of the stream: raw IPv4, the IPv4 header first.
 constexpr std::uint16_t kLinkTypeIPv4 = 228;
