@@ -332,7 +332,7 @@ void CaptureEngine::ReceiveDatagrams(SOCKET s)
         ++taken;
         IPPacket* packet = nullptr;
         try {
-            packet = new IPPacket;
+            packet = new IPPacket(IPPacket::ArrivalSetLater{});
         } catch (const std::bad_alloc&) {
             if (!DiscardDatagram(s)) {
                 break;

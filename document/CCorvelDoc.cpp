@@ -22,6 +22,7 @@
 #include "packet/Packet.h"
 #include "platform/WinKernel.h"
 #include "platform/WinRegistry.h"
+#include "platform/WinSock.h"
 
 using namespace win;
 
@@ -153,7 +154,31 @@ void CCorvelDoc::OnCaptureStart() {
     }
 }
 
-void CCorvelDoc::OnUpdateCaptureStart(CCmdUI* pCmdUI) { pCmdUI->Enable(!m_engine.IsCapturing()); }
+void CCorvelDoc::OnUpdateCaptureStart(CCmdUI* pCmdUI) {
+    const bool capturing = m_engine.IsCapturing();
+    // A capture that ended without Stop was ended by the system: say why, once.
+    if (!capturing && !m_sCapturingOn.empty()) NoteCaptureEnded();
+    pCmdUI->Enable(!capturing);
+}
+
+void CCorvelDoc::NoteCaptureEnded() {
+    const std::string adapter = m_sCapturingOn;
+    SetCapturingOn({});
+    switch (m_engine.GetCloseError()) {
+    case WSAENETDOWN:
+        m_sCaptureEnded = "Capture stopped: the interface of " + adapter + " went away";
+        break;
+    case WSAEADDRNOTAVAIL:
+        m_sCaptureEnded = "Capture stopped: the address " + adapter + " went away";
+        break;
+    case WSAECONNABORTED:
+        m_sCaptureEnded = "Capture stopped: the capture helper ended unexpectedly";
+        break;
+    default:
+        return;  // stopped for lack of memory, which says so itself, or by Open
+    }
+    SetStatusText(m_sCaptureEnded);
+}
 
 void CCorvelDoc::OnCaptureStop() {
     m_engine.CloseCapture();

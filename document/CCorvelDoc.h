@@ -115,6 +115,9 @@ public:
     /// The adapter of the capture that Start opened, as GetAdapterText gives
     /// it; empty while none runs. The main frame shows it in its caption.
     const std::string& GetCapturingOn() const { return m_sCapturingOn; }
+    /// Why the system last ended a capture, as the status bar said it (empty
+    /// while none has been ended that way).
+    const std::string& GetCaptureEnded() const { return m_sCaptureEnded; }
 
     const win::CommandTable* GetCommandTable() const override;
 
@@ -126,8 +129,13 @@ public:
 private:
     void FillAdapters(CSelectAdapter& dlg);
     void SetCapturingOn(const std::string& text);
+    /// The system ended the capture (its interface or address went away, or
+    /// the helper ended): the caption stops naming the adapter and the status
+    /// bar says why.
+    void NoteCaptureEnded();
 
     std::string m_sCapturingOn;
+    std::string m_sCaptureEnded;
     static const win::CommandEntry kCommands[];
 
     /// The list of the first view that has one, else null.

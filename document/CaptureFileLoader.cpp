@@ -87,7 +87,7 @@ void CaptureFileLoader::Run() {
         }
         IPPacket* packet = nullptr;
         try {
-            packet = new IPPacket;
+            packet = new IPPacket(IPPacket::ArrivalSetLater{});
             std::memcpy(packet->GetData(), datagram.bytes, static_cast<std::size_t>(datagram.length));
             packet->SetReceived(datagram.length);
         } catch (const std::bad_alloc&) {

@@ -98,7 +98,14 @@ const ByteArena& IPPacket::GetArena()
     return Arena();
 }
 
-IPPacket::IPPacket() : m_ullArrival(0), m_pData(nullptr), m_wReceived(0), m_bState(0)
+IPPacket::IPPacket() : IPPacket(ArrivalSetLater{})
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SetArrivalTime((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+IPPacket::IPPacket(ArrivalSetLater) : m_ullArrival(0), m_pData(nullptr), m_wReceived(0), m_bState(0)
 {
     m_szTimestamp[0] = '\0';
     if (ReceiveBuffer* lent = ReceiveBuffer::Borrow()) {
@@ -108,10 +115,6 @@ IPPacket::IPPacket() : m_ullArrival(0), m_pData(nullptr), m_wReceived(0), m_bSta
         m_pData = new BYTE[ReceiveBuffer::kSize];
         m_bState = kHeap;
     }
-
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    SetArrivalTime((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
 ULONGLONG IPPacket::GetArrivalTime()

@@ -23,8 +23,14 @@ public:
     /// Characters of the capture time text "hh:mm:ss:mmm".
     static constexpr int kTimestampLength = 12;
 
-    /// Stamps the time of creation as the arrival time, until SetArrivalTime. Throws std::bad_alloc when no receive buffer can be had.
+    /// Stamps the time of creation as the arrival time, until SetArrivalTime.
+    /// Throws std::bad_alloc when no receive buffer can be had.
     IPPacket();
+    /// For a record whose arrival time the creator sets with SetArrivalTime
+    /// before anyone reads it (a receive, a file): the clock is not read, and
+    /// the time reads as zero until then.
+    struct ArrivalSetLater {};
+    explicit IPPacket(ArrivalSetLater);
     ~IPPacket() override;
     IPPacket(const IPPacket&) = delete;
     IPPacket& operator=(const IPPacket&) = delete;

@@ -749,3 +749,27 @@ TEST_F(CCorvelDocTest, AdaptersAreNamedWithTheirInterfaceAndTheCaptureSaysWhichR
     EXPECT_EQ(doc.GetCapturingOn(), "");
     EXPECT_TRUE(boxes.texts.empty());
 }
+
+// The interface of a running capture is deleted: the capture ends by itself,
+// the caption stops naming the adapter, and the status bar says why.
+TEST_F(CCorvelDocTest, ACaptureWhoseInterfaceGoesAwaySaysWhy) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    SKIP_UNLESS_ISOLATION_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunWithVeth([](const testsupport::NetNamespace::Veth& veth) {
+        BoxRecorder boxes;
+        CCorvelDoc doc;
+        doc.m_engine.m_sAdapter = veth.localAddress;
+        EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_START));
+        ExpectCapturing(doc);
+        EXPECT_EQ(doc.GetCapturingOn(), veth.localAddress + " (" + veth.localName + ")");
+        ASSERT_TRUE(testsupport::NetNamespace::DeleteLink(veth.localName));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (doc.m_engine.IsCapturing() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ExpectIdle(doc);  // the idle pass's update notices the end
+        EXPECT_EQ(doc.GetCapturingOn(), "");
+        EXPECT_EQ(doc.GetCaptureEnded(), "Capture stopped: the interface of " + veth.localAddress + " (" +
+                                              veth.localName + ") went away");
+        EXPECT_TRUE(boxes.texts.empty());
+    }));
+}
