@@ -249,6 +249,27 @@ int LockFolder(const std::string& folder) {
     return -1;
 }
 
+template <typename Visit>
+void ForEachEntry(const std::string& folder, Visit visit) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir)) names.push_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& name : names) visit(name);
+}
+
+/// Removes what QSettings' lock file left behind when a writer was killed
+/// while holding it (PATH.lock) or while taking over a stale one
+/// (PATH.lock.rmlock...). Every writer takes the folder's lock before
+/// QSettings takes its own, so under the folder's lock any such file is stale.
+void RemoveStaleLockFiles(const std::string& folder, const std::string& path) {
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".lock";
+    ForEachEntry(folder, [&](const std::string& name) {
+        if (name.compare(0, prefix.size(), prefix) == 0) ::unlink((folder + "/" + name).c_str());
+    });
+}
+
 /// Runs change on the key's file and writes it under the folder's lock, with
 /// the file made a regular one first. Returns a Win32 error code. The file is
 /// read before the lock is taken, so that the lock is held for little more
@@ -271,6 +292,7 @@ LONG Modify(const Location& where, Change change) {
     QSettings settings(FromUtf8(path), QSettings::IniFormat);
     const int lock = LockFolder(where.folder);
     if (lock < 0) return static_cast<LONG>(ERROR_CANTWRITE);  // nothing changed, so nothing is written
+    RemoveStaleLockFiles(where.folder, path);
     change(settings);
     settings.sync();
     ::close(lock);  // releases the flock
@@ -280,15 +302,6 @@ LONG Modify(const Location& where, Change change) {
     return ERROR_SUCCESS;
 }
 
-template <typename Visit>
-void ForEachEntry(const std::string& folder, Visit visit) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(dir)) names.push_back(entry->d_name);
-    ::closedir(dir);
-    for (const std::string& name : names) visit(name);
-}
 
 /// True when folder holds an application's settings file.
 bool HoldsStore(const std::string& folder) {

@@ -458,7 +458,7 @@ TEST_F(CCorvelDocTest, SelectAdapterListsThousandsOfAddresses) {
         BoxRecorder boxes;
         CCorvelDoc doc;
         const std::string chosen = added.back();
-        ModalWatcher watcher(ModalWatcher::Choose(chosen));
+        ModalWatcher watcher(ModalWatcher::Choose(chosen + " (lo)"));
         EXPECT_TRUE(doc.OnCmdMsg(ID_CAPTURE_SELECTADAPTER));
         EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front();
         ASSERT_EQ(watcher.Dialogs().size(), 1u);

@@ -223,6 +223,9 @@ else
 fi
 
 keys "$MAIN" alt+f x
+# The captured rows are unsaved: Exit asks first, and No leaves.
+BOX=$(find_window "^Quorvane$" 5)
+[ -n "$BOX" ] && keys "$BOX" alt+n
 for _ in $(seq 100); do kill -0 "$PROG" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$PROG" 2>/dev/null; then fail "the program did not exit"; else wait "$PROG"; PROG=""; fi
 

@@ -63,8 +63,9 @@ import -window "$MAIN" "$WORK/after.png"
 DIFF=$(rows_changed "$WORK/before.png" "$WORK/after.png")
 if [ "$DIFF" -gt 1000 ] 2>/dev/null; then ok "rows drawn ($DIFF pixels changed)"; else fail "window unchanged after traffic ($DIFF)"; fi
 
-# Double-click the first row (just below the column headers).
-xdotool mousemove --window "$MAIN" 120 78 click --repeat 2 --delay 80 1
+# Double-click a row (a few rows below the toolbar, the filter field and the
+# column headers).
+xdotool mousemove --window "$MAIN" 120 150 click --repeat 2 --delay 80 1
 PACKET=$(find_window "^Packet$" 10)
 if [ -n "$PACKET" ]; then ok "detail window opened"; else fail "no detail window after double-click"; fi
 

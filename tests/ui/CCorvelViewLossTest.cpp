@@ -61,10 +61,11 @@ TEST(CCorvelViewLossTest, CountersShowAKnownNumberAndAStallsLoss) {
         [] {
             EnsureApp();
             WinsockSession winsock;
-            // A small ring, so that a short stall fills it.
+            // A small ring and helper buffer, so that a short stall fills them.
             win::testing::CaptureRingOptions small;
-            small.blockSize = 1u << 17;
-            small.blockCount = 4;
+            small.blockSize = 1u << 16;
+            small.blockCount = 2;
+            small.bufferBytes = 1u << 20;
             win::testing::SetCaptureRingOptions(&small);
             Harness h;
             h.doc->m_engine.m_sAdapter = "127.0.0.1";
@@ -79,10 +80,11 @@ TEST(CCorvelViewLossTest, CountersShowAKnownNumberAndAStallsLoss) {
             EXPECT_EQ(Pane(*h.view, &CCorvelView::OnUpdateIndicatorLost, ID_INDICATOR_LOST), "Lost: 0");
 
             // A stall: the engine cannot hand its batch over while the queue
-            // lock is held, the ring fills and the system drops the rest.
+            // lock is held; the channel (at most 8 MiB), the helper's buffer
+            // and its ring fill with 14 MB, and the system drops the rest.
             constexpr int kFlood = 10000;
             EnterCriticalSection(&h.doc->m_engine.m_csQueue);
-            const int sent = sender.SendUdp(kFlood, 64, 0).sent;
+            const int sent = sender.SendUdp(kFlood, 1400, 0).sent;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             LeaveCriticalSection(&h.doc->m_engine.m_csQueue);
             const int rows = SettledRows(h);
@@ -91,7 +93,7 @@ TEST(CCorvelViewLossTest, CountersShowAKnownNumberAndAStallsLoss) {
             win::testing::SetCaptureRingOptions(nullptr);
 
             ASSERT_EQ(sent, kFlood);
-            ASSERT_GT(lost, 0u) << "four ring blocks cannot hold the flood";
+            ASSERT_GT(lost, 0u) << "the buffers cannot hold the flood";
             EXPECT_EQ(Pane(*h.view, &CCorvelView::OnUpdateIndicatorLost, ID_INDICATOR_LOST),
                       "Lost: " + (lost >= 1000 ? std::to_string(lost / 1000) + "," +
                                                      std::string(3 - std::to_string(lost % 1000).size(), '0') +
