@@ -259,14 +259,38 @@ void ForEachEntry(const std::string& folder, Visit visit) {
     for (const std::string& name : names) visit(name);
 }
 
-/// Removes what QSettings' lock file left behind when a writer was killed
-/// while holding it (PATH.lock) or while taking over a stale one
-/// (PATH.lock.rmlock...). Every writer takes the folder's lock before
-/// QSettings takes its own, so under the folder's lock any such file is stale.
-void RemoveStaleLockFiles(const std::string& folder, const std::string& path) {
-    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".lock";
+/// True for the name QSaveFile gives its temporary file beside base: base,
+/// ".", six random letters and digits. A six-letter word in lower case (a
+/// person's "backup") is never taken for one; a temporary name of only lower
+/// case letters (about one in 180) is left, which costs a little disk.
+bool IsSaveFileTemporary(const std::string& name, const std::string& base) {
+    if (name.size() != base.size() + 7 || name.compare(0, base.size(), base) != 0 || name[base.size()] != '.')
+        return false;
+    bool random = false;
+    for (std::size_t i = base.size() + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool lower = c >= 'a' && c <= 'z';
+        const bool other = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!lower && !other) return false;
+        random = random || other;
+    }
+    return random;
+}
+
+/// Removes what a writer killed in the middle of its write left behind:
+/// QSettings' lock file (PATH.lock), one being taken over
+/// (PATH.lock.rmlock...) and QSaveFile's temporary copy of the file. Every
+/// writer takes the folder's lock before QSettings writes, so under the
+/// folder's lock any such file is stale. Only regular files of this user go.
+void RemoveStaleWriterFiles(const std::string& folder, const std::string& path) {
+    const std::string base = path.substr(path.find_last_of('/') + 1);
+    const std::string lockPrefix = base + ".lock";
     ForEachEntry(folder, [&](const std::string& name) {
-        if (name.compare(0, prefix.size(), prefix) == 0) ::unlink((folder + "/" + name).c_str());
+        if (name.compare(0, lockPrefix.size(), lockPrefix) != 0 && !IsSaveFileTemporary(name, base)) return;
+        const std::string full = folder + "/" + name;
+        struct stat info {};
+        if (::lstat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) return;
+        ::unlink(full.c_str());
     });
 }
 
@@ -292,7 +316,7 @@ LONG Modify(const Location& where, Change change) {
     QSettings settings(FromUtf8(path), QSettings::IniFormat);
     const int lock = LockFolder(where.folder);
     if (lock < 0) return static_cast<LONG>(ERROR_CANTWRITE);  // nothing changed, so nothing is written
-    RemoveStaleLockFiles(where.folder, path);
+    RemoveStaleWriterFiles(where.folder, path);
     change(settings);
     settings.sync();
     ::close(lock);  // releases the flock

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -397,8 +398,31 @@ TEST_F(RegistryTest, KilledWritersLeaveNoFilesBehind) {
         ASSERT_TRUE(value == values[0] || value == values[1]) << "after kill " << k;
     }
     ASSERT_EQ(Set("Default Adapter", REG_SZ, values[1]), ERROR_SUCCESS);
-    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
+    // A temporary name of six lower-case letters cannot be told from a
+    // person's own file ("Quorvane.conf.backup") and is left on purpose.
+    std::vector<std::string> left = OtherFiles();
+    std::erase_if(left, [](const std::string& name) {
+        return name.size() == 20 && name.compare(0, 14, "Quorvane.conf.") == 0 &&
+               std::all_of(name.begin() + 14, name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    });
+    EXPECT_EQ(left, std::vector<std::string>{});
     EXPECT_EQ(Get("Default Adapter"), values[1]);
+}
+
+// What a killed writer leaves is cleared by the next write; a person's own
+// files beside the settings file are not.
+TEST_F(RegistryTest, TheNextWriteClearsStaleWriterFilesOnly) {
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("127.0.0.1") + '\0'), ERROR_SUCCESS);
+    const std::vector<std::string> stale = {"Quorvane.conf.lock", "Quorvane.conf.lock.rmlock", "Quorvane.conf.Ab3xYz"};
+    const std::vector<std::string> kept = {"Quorvane.conf.backup", "Quorvane.conf.bak", "Quorvane.conf.Ab3xYz7"};
+    for (const auto& name : stale) std::ofstream(Folder() + "/" + name) << "x";
+    for (const auto& name : kept) std::ofstream(Folder() + "/" + name) << "x";
+    ASSERT_EQ(Set("Default Adapter", REG_SZ, std::string("127.0.0.2") + '\0'), ERROR_SUCCESS);
+    std::vector<std::string> left = OtherFiles();
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
 }
 
 TEST_F(RegistryTest, WithoutXdgConfigHomeTheStoreIsUnderHomeConfig) {
