@@ -57,8 +57,8 @@ check "getcap lists exactly the helper with cap_net_raw=ep" \
 check "the program holds no capability" [ -z "$(getcap "$prefix/bin/quorvane")" ]
 check "helper is root:quorvane 0750" [ "$(stat -c '%U:%G %a' "$helper")" = "root:quorvane 750" ]
 check "helper links no Qt" bash -c "! ldd '$helper' | grep -qi qt"
-check "helper links only the C and C++ runtime" \
-    bash -c "ldd '$helper' | grep -v -E 'linux-vdso|ld-linux|libc\\.so|libstdc\\+\\+|libm\\.so|libgcc_s' | grep -q . && exit 1 || exit 0"
+check "helper links only the C and C++ runtime and libseccomp" \
+    bash -c "ldd '$helper' | grep -v -E 'linux-vdso|ld-linux|libc\\.so|libstdc\\+\\+|libm\\.so|libgcc_s|libseccomp\\.so' | grep -q . && exit 1 || exit 0"
 entry=$prefix/share/applications/quorvane.desktop
 check "desktop entry valid" desktop-file-validate "$entry"
 check "desktop entry starts the installed program by its path" grep -qx "Exec=\"$prefix/bin/quorvane\"" "$entry"

@@ -140,7 +140,7 @@ fi
 
 # ---- The member runs the helper by hand: a stream, never a descriptor ----
 HELPER=$(readlink -f "$(dirname "$PROGRAM")/../libexec/quorvane/quorvane-capture")
-BYHAND=$(setpriv --reuid="$MEMBER" --regid="$MEMBER" --init-groups python3 - "$HELPER" "$(cat /sys/class/net/lo/ifindex)" <<'PY'
+BYHAND=$(setpriv --reuid="$MEMBER" --regid="$MEMBER" --init-groups /usr/bin/python3 - "$HELPER" "$(cat /sys/class/net/lo/ifindex)" <<'PY'
 import socket, struct, subprocess, sys
 ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
 helper = subprocess.Popen([sys.argv[1]], stdin=theirs.fileno(), stdout=subprocess.DEVNULL,
