@@ -22,8 +22,10 @@ WORK=$(mktemp -d /tmp/quorvane-files.XXXXXX)
 chmod 755 "$WORK"
 . "$(dirname "$(readlink -f "$0")")/e2e-lib.sh"
 
+# shellcheck source=tests/e2e/desktop-lib.sh
+. "$(dirname "$(readlink -f "$0")")/desktop-lib.sh"
+
 ip link set lo up
-XVFB=""; WM=""; PROG=""
 cleanup() {
     [ -n "$PROG" ] && kill "$PROG" 2>/dev/null
     [ -n "$WM" ] && kill "$WM" 2>/dev/null
@@ -33,39 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_desktop() {
-    rm -f "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -ac -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-    XVFB=$!
-    for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-    export DISPLAY=":$(head -1 "$WORK/display")"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    for _ in 1 2 3 4 5; do
-        HOME="$WORK/wmhome" openbox >"$WORK/openbox.log" 2>&1 &
-        WM=$!
-        for _ in $(seq 50); do
-            if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window; then
-                sleep 0.5
-                kill -0 "$WM" 2>/dev/null && return 0
-                break
-            fi
-            kill -0 "$WM" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$WM" 2>/dev/null; wait "$WM" 2>/dev/null
-        sleep 0.5
-    done
-    echo "no window manager: $(tail -1 "$WORK/openbox.log")"
-}
-activate() {
-    for _ in 1 2 3 4 5; do
-        timeout 5 xdotool windowactivate --sync "$1" 2>/dev/null
-        [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-        xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.3
-    done
-}
-keys() { activate "$1"; shift; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
-shot() { [ -n "${QV_E2E_SHOTS:-}" ] && mkdir -p "$QV_E2E_SHOTS" && import -window "${2:-root}" "$QV_E2E_SHOTS/$1.png"; return 0; }
+# This script's programs need no report of their windows: its own start.
 start_program() {  # $1 scale, then the program's arguments
     local scale=$1; shift
     env HOME="$HOME1" XDG_CONFIG_HOME="$HOME1/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
@@ -85,7 +55,7 @@ type_path() {  # into the file dialog $1; a Return the name's completion list to
     fi
 }
 
-start_desktop
+start_desktop 1280x1024
 HOME1="$WORK/home"; mkdir -p "$HOME1"
 
 # ---- Scale 1: every prompt, with real keys ----
