@@ -35,13 +35,6 @@ constexpr DWORD kFilterBufferSize = 4096;
 // The program's name in the files it writes.
 constexpr const char* kApplicationName = "Quorvane";
 
-// 1234567 as "1,234,567".
-std::string Grouped(unsigned long long value) {
-    std::string digits = std::to_string(value);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), ",");
-    return digits;
-}
-
 std::string FileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 ULONGLONG Now() {
@@ -50,6 +43,12 @@ ULONGLONG Now() {
     return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 }  // namespace
+
+std::string CCorvelDoc::GroupDigits(unsigned long long value) {
+    std::string digits = std::to_string(value);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), ",");
+    return digits;
+}
 
 const CRuntimeClass CCorvelDoc::classCCorvelDoc{"CCorvelDoc", []() -> CObject* { return new CCorvelDoc; }};
 
@@ -339,19 +338,19 @@ void CCorvelDoc::OnLoadMessage(WPARAM tag, LPARAM what) {
         return;
     }
     SetStatusText("Reading " + FileName(m_sLoadPath) + ": " + std::to_string(m_pLoader->GetPercent()) + "%, " +
-                  Grouped(m_pLoader->GetDatagramCount()) + " datagrams (Esc stops)");
+                  GroupDigits(m_pLoader->GetDatagramCount()) + " datagrams (Esc stops)");
 }
 
 void CCorvelDoc::FinishReading() {
     std::unique_ptr<CaptureFileLoader> loader = std::move(m_pLoader);
     const std::string name = FileName(m_sLoadPath);
-    std::string text = (loader->WasStopped() ? "Reading stopped: " : "") + Grouped(loader->GetDatagramCount()) +
+    std::string text = (loader->WasStopped() ? "Reading stopped: " : "") + GroupDigits(loader->GetDatagramCount()) +
                        " datagrams read from " + name;
     if (const unsigned long long skipped = loader->GetSkippedCount())
-        text += ", " + Grouped(skipped) + (skipped == 1 ? " frame" : " frames") + " without IPv4 skipped";
+        text += ", " + GroupDigits(skipped) + (skipped == 1 ? " frame" : " frames") + " without IPv4 skipped";
     if (loader->IsDamaged()) text += "; the file is damaged after that";
     SetStatusText(text);
     if (loader->IsDamaged())
         AfxMessageBox("Couldn't read all of \"" + m_sLoadPath + "\": " + loader->GetError() + ". The " +
-                      Grouped(loader->GetDatagramCount()) + " datagrams before the damage are shown.");
+                      GroupDigits(loader->GetDatagramCount()) + " datagrams before the damage are shown.");
 }

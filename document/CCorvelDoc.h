@@ -99,6 +99,8 @@ public:
     /// and tells the user (kMemoryStopText). The rows stay.
     void OnCaptureMemoryStop();
     /// The text of that message box.
+    /// A count as the status bar shows it: 1234567 as "1,234,567".
+    static std::string GroupDigits(unsigned long long value);
     static constexpr const char* kMemoryStopText = "Capture stopped: not enough memory to keep more packets.";
 
     void OnCaptureStart();

@@ -69,7 +69,6 @@ public:
     /// Shows only the rows whose item data filter accepts; an empty filter
     /// shows every row. Runs the filter over the rows published so far now.
     void SetRowFilter(std::function<bool(LPARAM)> filter);
-    bool HasRowFilter() const { return static_cast<bool>(m_filter); }
     /// The store row shown at a model row (-1 for none).
     int StoreRow(int row) const;
     /// The model row that shows a store row, -1 when it is hidden or not published.

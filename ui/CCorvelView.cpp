@@ -53,9 +53,7 @@ void SetCell(CListCtrl& list, int row, int column, const char* text) {
 
 // "label: 1,234,567".
 std::string Counter(const char* label, unsigned long long value) {
-    std::string digits = std::to_string(value);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), 1, ',');
-    return std::string(label) + ": " + digits;
+    return std::string(label) + ": " + CCorvelDoc::GroupDigits(value);
 }
 
 // text holds at least six characters.
@@ -313,13 +311,6 @@ void CCorvelView::OnDisplayFilterApply() {
     std::string error;
     // An invalid expression changes nothing but the field, which shows why.
     bar->SetError(ApplyDisplayFilter(bar->GetText(), error) ? std::string() : error);
-}
-
-void CCorvelView::ForEachPacket(const std::function<void(Packet&)>& f) const {
-    CListCtrl& list = GetListCtrl();
-    const int count = list.GetItemCount();
-    for (int i = 0; i < count; ++i)
-        if (auto* packet = reinterpret_cast<Packet*>(list.GetItemData(i))) f(*packet);
 }
 
 unsigned long long CCorvelView::GetLostSinceClear() const {

@@ -9,8 +9,8 @@
 // The person works with a live list: it follows new rows until they move
 // away from its end (View > Follow New Packets shows and sets it); a display
 // filter, a tcpdump expression matched against each row's datagram, hides
-// the rows that do not match while they stay in the list (ForEachPacket
-// still visits every one); Edit > Copy puts the selected row's texts on the
+// the rows that do not match while they stay in the list (the list's item
+// operations still reach every one); Edit > Copy puts the selected row's texts on the
 // clipboard; the status bar counts the datagrams the list holds, those shown
 // and those the system dropped since the last Clear.
 //
@@ -30,7 +30,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -95,11 +94,6 @@ public:
     bool ApplyDisplayFilter(const std::string& expression, std::string& error);
     /// The display filter in force (empty when none).
     const PacketFilter& GetDisplayFilter() const { return m_displayFilter; }
-    /// UI thread: calls f with the record of every row present when it
-    /// starts, in row order, whether the display filter shows it or not.
-    /// Records are freed on the UI thread only, so none goes while f runs;
-    /// rows that arrive meanwhile are not visited. f must not clear the list.
-    void ForEachPacket(const std::function<void(Packet&)>& f) const;
     /// The texts of the selected rows, eight tab-separated cells a row, one
     /// row a line (empty when none is selected).
     std::string GetSelectedRowsText() const;

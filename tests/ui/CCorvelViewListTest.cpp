@@ -89,7 +89,8 @@ TEST_F(ViewListTest, DisplayFilterAgainstAMixedStream) {
 
     // Every row stays in the list, in order, for Save and the like.
     std::vector<int> protocols;
-    h.view->ForEachPacket([&](Packet& p) { protocols.push_back(p.GetProtocol(nullptr)); });
+    for (int i = 0; i < h.List().GetItemCount(); ++i)
+        protocols.push_back(reinterpret_cast<Packet*>(h.List().GetItemData(i))->GetProtocol(nullptr));
     EXPECT_EQ(protocols, (std::vector<int>{17, 6, 6, 1, 17, 6, 17}));
 
     // An empty expression shows every row again.
