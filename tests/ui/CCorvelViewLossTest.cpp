@@ -24,15 +24,6 @@ using namespace viewtest;
 
 namespace {
 
-void EnsureApp() {
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "ui_CCorvelViewLossTest";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
 std::string Pane(CCorvelView& view, void (CCorvelView::*handler)(CCmdUI*), UINT id) {
     CCmdUI ui(id);
     (view.*handler)(&ui);

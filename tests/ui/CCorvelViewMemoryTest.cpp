@@ -29,15 +29,6 @@ using namespace viewtest;
 
 namespace {
 
-void EnsureApp() {
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "ui_CCorvelViewMemoryTest";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
 // An unbounded flood as far as the capture is concerned: far more 1 KiB
 // datagrams than the limit can hold; bounded for the test by its count and by
 // the stop flag, which the test sets when the capture stops or its time is up.

@@ -27,15 +27,6 @@ constexpr std::uint32_t kNoName2 = 0xC0A84D63;  // 192.168.77.99 not in the file
 
 const char kHosts[] = "192.168.77.1 alpha.test\n10.77.0.2 beta.test\n";
 
-void EnsureApp() {
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "ui_CCorvelViewResolveConcurrencyTest";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
 // Runs body in a child that resolves from kHosts only.
 void InHostsChild(const std::function<void()>& body) {
     EXPECT_CHILD_PASSED(testsupport::HostsResolver::Run(kHosts, [&] {

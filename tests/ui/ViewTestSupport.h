@@ -23,6 +23,17 @@
 
 namespace viewtest {
 
+/// Makes the offscreen application object unless there is one: for tests whose
+/// bodies run in a child process made after the fork.
+inline void EnsureApp() {
+    if (qApp) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "ui_test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+}
+
 /// Windows Sockets started for the object's life (capture and lookups need it).
 class WinsockSession {
 public:
