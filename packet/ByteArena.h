@@ -18,8 +18,13 @@ class ByteArena {
 public:
     /// The largest block the arena hands out.
     static constexpr std::size_t kMaxBlock = 8192;
-    /// Emptied regions kept for reuse instead of going back to the system.
-    static constexpr std::size_t kSpareRegions = 4;
+    /// Emptied regions kept for reuse instead of going back to the system:
+    /// 2 MiB, the bytes of a receive batch of 1,024 full-size Ethernet
+    /// datagrams (about 24 regions), which a consumer frees together. With
+    /// fewer, a capture whose records are freed as they come maps and unmaps
+    /// regions all the time: 4 cost about 0.2 to 0.4 µs per 1,400-byte
+    /// datagram more than 32 in the capture benchmark.
+    static constexpr std::size_t kSpareRegions = 32;
 
     ByteArena() = default;
     ~ByteArena();

@@ -68,12 +68,15 @@ void ResetTotalCaptureStatistics();
 /// own, so the ring only has to cover the helper's own pauses.
 struct CaptureRingOptions {
     /// Bytes per ring block (a power of two from 64 KiB to 4 MiB): room for
-    /// the largest datagram, and small, so that blocks handed over by time-out
-    /// while hardly filled waste little of the ring.
-    unsigned blockSize = 1u << 17;
+    /// the largest datagram. A block is handed over when full or at the
+    /// time-out; at high rates each hand-over wakes the helper and then the
+    /// program, and 1 MiB blocks wake both an eighth as often as 128 KiB ones
+    /// (0.2 to 0.3 µs less CPU per 1,400-byte datagram at 100,000 per second).
+    unsigned blockSize = 1u << 20;
     /// Blocks in the ring (32 MiB): at the sender's full rate of small
-    /// datagrams, about 200,000 of them.
-    unsigned blockCount = 256;
+    /// datagrams, about 200,000 of them; at low rates, where blocks go by
+    /// time-out, 320 ms of pause of the helper, which copies them out at once.
+    unsigned blockCount = 32;
     /// A block that holds datagrams is handed over after this at the latest;
     /// short enough that rows appear within about 20 ms.
     unsigned blockTimeoutMs = 10;
