@@ -64,8 +64,8 @@ void ResetTotalCaptureStatistics();
 
 /// The shape of the receive ring that the capture helper sets up for later
 /// capture sockets. The helper copies datagrams out of the ring as the kernel
-/// hands blocks over and holds them for a stalled program in a buffer of its
-/// own, so the ring only has to cover the helper's own pauses.
+/// hands blocks over, into the output ring it shares with the program, so the
+/// receive ring only has to cover the helper's own pauses.
 struct CaptureRingOptions {
     /// Bytes per ring block (a power of two from 64 KiB to 4 MiB): room for
     /// the largest datagram. A block is handed over when full or at the
@@ -80,10 +80,12 @@ struct CaptureRingOptions {
     /// A block that holds datagrams is handed over after this at the latest;
     /// short enough that rows appear within about 20 ms.
     unsigned blockTimeoutMs = 10;
-    /// The helper's buffer for a stalled program (1 MiB to 256 MiB; its pages
-    /// are used only as far as it fills): about 500,000 small datagrams, where
-    /// a 10 s stall at 10,000 per second needs a fifth of it.
-    unsigned bufferBytes = 64u << 20;
+    /// The output ring between the helper and the program, which holds the
+    /// stream for a stalled program (1 MiB to 256 MiB, rounded up to 64 KiB;
+    /// its pages are used as far as the stream has gone round): about
+    /// 270,000 datagrams of 64 payload bytes, where a 10 s stall at 10,000
+    /// per second needs 100,000.
+    unsigned bufferBytes = 32u << 20;
 };
 /// Replaces the options; null restores the defaults.
 void SetCaptureRingOptions(const CaptureRingOptions* options);

@@ -53,8 +53,7 @@ CaptureSocket::CaptureSocket(int channel, int helper)
       m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_closeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_epollFd(epoll_create1(EPOLL_CLOEXEC)),
-      m_helper(helper),
-      m_stream(protocol::kMaxMessage) {
+      m_helper(helper) {
     if (m_epollFd < 0 || m_wakeFd < 0 || m_channel < 0) return;
     epoll_event wake{};
     wake.events = EPOLLIN;
@@ -129,23 +128,40 @@ int CaptureSocket::SetReceiveAll(bool on) {
 
 int CaptureSocket::StartLocked() {
     win::testing::CaptureRingOptions ring = win::testing::GetCaptureRingOptions();
+    const std::size_t unit = protocol::kRingHeaderBytes;
+    const std::size_t ringBytes = (std::size_t{ring.bufferBytes} + unit - 1) / unit * unit;
+    const int ringFd = m_ring.Create(ringBytes);
     protocol::StartRequest request{protocol::kMagic,
                                    protocol::kStartCapture,
                                    m_interface.index,
                                    ring.blockSize,
                                    ring.blockCount,
                                    ring.blockTimeoutMs,
-                                   ring.bufferBytes,
+                                   static_cast<std::uint32_t>(ringBytes),
                                    static_cast<std::uint32_t>(m_filter.size() / sizeof(protocol::FilterInstruction))};
     iovec parts[2] = {{&request, sizeof request}, {m_filter.data(), m_filter.size()}};
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = m_filter.empty() ? 1 : 2;
+    // The output ring goes with the request; the helper maps it, the
+    // descriptor is needed no more.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (ringFd >= 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* attached = CMSG_FIRSTHDR(&message);
+        attached->cmsg_level = SOL_SOCKET;
+        attached->cmsg_type = SCM_RIGHTS;
+        attached->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(attached), &ringFd, sizeof ringFd);
+    }
     const ssize_t size = static_cast<ssize_t>(sizeof request + m_filter.size());
     int error = 0;
-    int result = sendmsg(m_channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == size
+    int result = ringFd < 0 ? ENOBUFS
+                 : sendmsg(m_channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == size
                      ? ReadCaptureHelperReply(m_channel, CaptureHelperTimeoutMs(), &error)
                      : EACCES;
+    if (ringFd >= 0) ::close(ringFd);
     if (result == 0 && error == 0) {
         m_started = true;
         m_counters.ring = true;
@@ -165,7 +181,9 @@ int CaptureSocket::StartLocked() {
     ReapCaptureHelper(m_helper, CaptureHelperTimeoutMs());
     m_helper = -1;
     int wsaError;
-    if (result != 0) {
+    if (result == ENOBUFS) {
+        wsaError = WSAENOBUFS;  // no memory for the output ring
+    } else if (result != 0) {
         wsaError = WSAEACCES;
     } else if (error == EINVAL) {
         wsaError = WSAEINVAL;  // a filter the kernel refused, or a ring it cannot make
@@ -196,30 +214,66 @@ bool CaptureSocket::FillLocked() {
         const bool waiting = m_stream.Advance();
         CountStatisticsLocked();
         if (waiting) return true;
-        if (m_stream.IsBroken()) {
-            MarkFailedLocked(WSAECONNABORTED);
-            shutdown(m_channel, SHUT_RDWR);
+        if (m_stream.IsBroken()) return BreakLocked();
+        // Every whole block attached is read: give its room back, look for more.
+        ReleaseLocked();
+        const int more = LookLocked();
+        if (more != 0) {
+            if (more > 0) continue;
             return false;
         }
-        // After Advance() has found no whole block, the reader has room for
-        // the largest message the helper sends: a message is never cut.
-        const ssize_t count = ::recv(m_channel, m_stream.WritePointer(), m_stream.WriteSpace(), MSG_DONTWAIT);
-        if (count > 0) {
-            m_stream.Commit(static_cast<std::size_t>(count));
-            continue;
+        // Nothing new. The messages only say that the helper published.
+        char messages[16];
+        const ssize_t count = ::recv(m_channel, messages, sizeof messages, MSG_DONTWAIT);
+        if (count > 0) continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            // Ask for a message, then look once more: what the helper
+            // publishes in between is seen here or brings the message.
+            m_ring.SetWaiting();
+            if (LookLocked() > 0) continue;
+            return false;
         }
-        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-        EndOfStreamLocked();
+        // The helper has ended: what it published before is all there is.
+        if (LookLocked() > 0) continue;
+        if (!m_failed) EndOfStreamLocked();
         return false;
     }
 }
 
+void CaptureSocket::ReleaseLocked() {
+    const std::size_t consumed = m_stream.GetConsumed();
+    if (consumed == 0) return;
+    const std::size_t unread = m_stream.GetUnread();
+    const std::uint64_t tail = m_ring.GetTail() + consumed;
+    m_ring.SetTail(tail);
+    m_stream.Attach(m_ring.At(tail), unread);
+}
+
+int CaptureSocket::LookLocked() {
+    std::uint64_t head = 0;
+    if (!m_ring.ReadHead(&head)) return BreakLocked(), -1;
+    const std::uint64_t tail = m_ring.GetTail();
+    if (head - tail == m_stream.GetUnread()) return 0;
+    m_stream.Attach(m_ring.At(tail), static_cast<std::size_t>(head - tail));
+    return 1;
+}
+
+bool CaptureSocket::BreakLocked() {
+    MarkFailedLocked(WSAECONNABORTED);
+    shutdown(m_channel, SHUT_RDWR);
+    return false;
+}
+
 long CaptureSocket::TakeLocked(char* buffer, std::size_t length, ULONGLONG* arrival) {
+    // Room goes back to the helper in steps, not per datagram: its word
+    // shares a cache line with the helper's reads.
+    constexpr std::size_t kReleaseStep = 256u << 10;
     PcapngStream::Datagram datagram;
     if (!FillLocked() || !m_stream.Next(&datagram)) return -1;
     const std::size_t count = datagram.length < length ? datagram.length : length;
     if (count != 0) std::memcpy(buffer, datagram.bytes, count);
     if (arrival != nullptr) *arrival = datagram.timeNs / 100 + kUnixEpochAsFileTime;
+    if (m_stream.GetConsumed() >= kReleaseStep) ReleaseLocked();
     return static_cast<long>(count);
 }
 

@@ -1,6 +1,6 @@
 // The object behind a capture SOCKET: the program's end of a capture helper
-// (CaptureHelperLaunch.cpp), which holds the packet socket, with the reader
-// of the pcapng stream the helper writes, the capture's interface and filter,
+// (CaptureHelperLaunch.cpp), which holds the packet socket, with the output
+// ring the helper writes its pcapng stream into and the reader of that stream, the capture's interface and filter,
 // and the network event selection with the watcher thread that signals the
 // selected event. The program holds no packet socket. bind and
 // SIO_SET_CAPTURE_FILTER are kept here; SIO_RCVALL sends them to the helper,
@@ -15,10 +15,12 @@
 // The watcher thread is started by the first WSAEventSelect with a non-zero
 // mask and lasts until Close. It waits in epoll for its wake-up eventfd and
 // for the channel, which is armed one-shot (under m_mutex) while FD_READ is
-// wanted and not yet recorded. Whoever looks at the stream (the watcher or a
-// recv) reads what the channel holds: headers and statistics blocks record
-// nothing, a datagram records FD_READ, and the end of the stream FD_CLOSE with
-// the reason the helper's exit status gives. The watcher also waits for
+// wanted and not yet recorded; the helper sends a message on it when it
+// publishes and the reader has said it waits. Whoever looks at the stream
+// (the watcher or a recv) reads what the ring holds: headers and statistics
+// blocks record nothing, a datagram records FD_READ, and the end of the
+// channel, once the ring is read, FD_CLOSE with the reason the helper's exit
+// status gives. The watcher also waits for
 // notifications of the bound address: once it has gone (its interface still
 // there), the capture ends with FD_CLOSE and WSAEADDRNOTAVAIL. When the watcher records FD_READ it sets the event and runs the
 // registered wait's callback itself (SetEventAndRunHere): the kernel has
@@ -38,6 +40,7 @@
 #include "platform/TestHooks.h"
 #include "platform/WinSock.h"
 #include "platform/linux/AddressWatch.h"
+#include "platform/linux/CaptureRing.h"
 #include "platform/linux/Internal.h"
 #include "platform/linux/PcapngStream.h"
 
@@ -77,9 +80,15 @@ public:
 
 private:
     int StartLocked();
-    /// Reads what the channel holds into the stream until a datagram waits
-    /// (true), nothing more is there, or the stream has ended or broken.
+    /// Reads what the ring holds until a datagram waits (true), nothing more
+    /// is there, or the stream has ended or broken.
     bool FillLocked();
+    /// Gives the helper back the room of the blocks read.
+    void ReleaseLocked();
+    /// Attaches what the helper published beyond what the reader holds: 1
+    /// when there was more, 0 when not, -1 when the stream broke.
+    int LookLocked();
+    bool BreakLocked();
     long TakeLocked(char* buffer, std::size_t length, ULONGLONG* arrival);
     void EndOfStreamLocked();
     void CountStatisticsLocked();
@@ -114,7 +123,8 @@ private:
     bool m_failed = false;         // the stream ended or broke: no more datagrams
     int m_failError = 0;
     int m_endReason = 0;           // why the program asked the helper to end, if it did
-    PcapngStream m_stream;
+    CaptureRing m_ring;            // mapped when the capture starts
+    PcapngStream m_stream;         // reads the ring from its tail on
     std::uint64_t m_statisticsSeen = 0;  // statistics blocks already counted
     bool m_nonBlocking = false;    // set by WSAEventSelect, as on Windows
     HANDLE m_event = nullptr;

@@ -18,7 +18,13 @@ constexpr std::uint16_t kOptionReceived = 4;
 constexpr std::uint16_t kOptionDropped = 5;
 }  // namespace
 
-PcapngStream::PcapngStream(std::size_t minimumRoom) : m_buffer(kMaxBlock + minimumRoom) {}
+PcapngStream::PcapngStream(std::size_t minimumRoom) : m_buffer(kMaxBlock + minimumRoom), m_data(m_buffer.data()) {}
+
+void PcapngStream::Attach(const std::uint8_t* data, std::size_t size) {
+    m_data = data;
+    m_begin = 0;
+    m_end = size;
+}
 
 std::uint8_t* PcapngStream::WritePointer() {
     if (m_begin == m_end) {
@@ -44,7 +50,7 @@ void PcapngStream::Commit(std::size_t count) {
 
 std::uint32_t PcapngStream::Read32(std::size_t offset) const {
     std::uint32_t value;
-    std::memcpy(&value, m_buffer.data() + m_begin + offset, sizeof value);
+    std::memcpy(&value, m_data + m_begin + offset, sizeof value);
     return value;
 }
 
@@ -128,7 +134,7 @@ bool PcapngStream::ReadInterface(std::size_t length) {
         bool ok = ForEachOption(16, length, [this](std::uint16_t code, std::size_t offset, std::size_t size) {
             if (code != kOptionTimeResolution) return true;
             if (size != 1) return false;
-            const std::uint8_t resolution = m_buffer[m_begin + offset];
+            const std::uint8_t resolution = m_data[m_begin + offset];
             // Powers of ten down to nanoseconds; anything finer or binary is not ours.
             if ((resolution & 0x80) != 0 || resolution > 9) return false;
             m_timeScale = 1;
@@ -146,7 +152,7 @@ bool PcapngStream::ReadPacket(std::size_t length, Datagram* datagram) {
     const std::uint32_t captured = Read32(20);
     if (captured > length - 32) return false;
     const std::uint64_t time = (std::uint64_t{Read32(12)} << 32) | Read32(16);
-    datagram->bytes = m_buffer.data() + m_begin + 28;
+    datagram->bytes = m_data + m_begin + 28;
     datagram->length = captured;
     datagram->originalLength = Read32(24);
     datagram->timeNs = time * m_timeScale;
@@ -160,7 +166,7 @@ bool PcapngStream::ReadStatistics(std::size_t length) {
         if (code != kOptionDropped && code != kOptionReceived) return true;
         if (size != 8) return false;
         std::uint64_t value;
-        std::memcpy(&value, m_buffer.data() + m_begin + offset, sizeof value);
+        std::memcpy(&value, m_data + m_begin + offset, sizeof value);
         (code == kOptionDropped ? dropped : received) = value;
         return true;
     });

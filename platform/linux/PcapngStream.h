@@ -1,5 +1,5 @@
 // A reader of the pcapng stream that the capture helper writes: bytes are fed
-// in as they come off the channel, and whole blocks come out, datagrams one
+// in, or read where they lie (the helper's output ring), and whole blocks come out, datagrams one
 // at a time with their arrival times, the drop counts of statistics blocks on
 // the side. The bytes come from another process, so every length is checked
 // before it is used and a stream that breaks the format stops for good.
@@ -32,11 +32,23 @@ public:
         std::uint64_t timeNs = 0;             ///< arrival, nanoseconds since 1970 UTC
     };
 
-    /// minimumRoom: the least WriteSpace() guaranteed whenever Advance() or
-    /// Next() has returned false (the largest message the channel delivers at once).
+    /// Reads only bytes attached where they lie (Attach).
+    PcapngStream() = default;
+    /// Reads bytes fed into its own buffer. minimumRoom: the least
+    /// WriteSpace() guaranteed whenever Advance() or Next() has returned
+    /// false (the largest piece fed at once).
     explicit PcapngStream(std::size_t minimumRoom);
 
-    /// Where to put the next bytes, and how many fit.
+    /// Reads the size bytes at data from their start, where they lie; they
+    /// must stay there until the next Attach. The section and interface read
+    /// so far hold: the bytes go on from where the last ones were consumed.
+    void Attach(const std::uint8_t* data, std::size_t size);
+    /// Bytes of whole blocks read since the last Attach.
+    std::size_t GetConsumed() const { return m_begin; }
+    /// Bytes attached and not yet read.
+    std::size_t GetUnread() const { return m_end - m_begin; }
+
+    /// Where to put the next bytes, and how many fit (buffer only).
     std::uint8_t* WritePointer();
     std::size_t WriteSpace();
     /// Counts bytes written at WritePointer().
@@ -71,6 +83,7 @@ private:
     bool ForEachOption(std::size_t first, std::size_t length, Visit visit) const;
 
     std::vector<std::uint8_t> m_buffer;
+    const std::uint8_t* m_data = nullptr;  // m_buffer's bytes, or those attached
     std::size_t m_begin = 0;  // first byte not yet read
     std::size_t m_end = 0;    // one past the last byte fed
     bool m_broken = false;

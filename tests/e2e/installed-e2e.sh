@@ -7,7 +7,8 @@
 # A member of the group quorvane chooses 127.0.0.1, starts a capture and sees
 # rows for bounded loopback traffic, while the program holds no capability
 # and no packet socket (only the helper does, as ss -0 -p lists them); run by
-# hand, the helper gives the member a stream and never a descriptor.
+# hand, the helper gives the member a stream (in the ring the member gives
+# it) and never a descriptor.
 # --probe: the same run loads PLUGIN_SO as a Qt generic plugin through the
 # environment; the plugin must find no capability and fail to add an address
 # to lo. --outsider: a user outside the group gets the enumeration and
@@ -141,25 +142,42 @@ fi
 # ---- The member runs the helper by hand: a stream, never a descriptor ----
 HELPER=$(readlink -f "$(dirname "$PROGRAM")/../libexec/quorvane/quorvane-capture")
 BYHAND=$(setpriv --reuid="$MEMBER" --regid="$MEMBER" --init-groups /usr/bin/python3 - "$HELPER" "$(cat /sys/class/net/lo/ifindex)" <<'PY'
-import socket, struct, subprocess, sys
+import array, fcntl, mmap, os, socket, struct, subprocess, sys
 ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
 helper = subprocess.Popen([sys.argv[1]], stdin=theirs.fileno(), stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, env={}, close_fds=True)
 theirs.close()
 ours.settimeout(5)
 descriptors = 0
-def reply():
+def message():
     global descriptors
     data, ancillary, flags, _ = ours.recvmsg(64, socket.CMSG_SPACE(16 * 4))
     descriptors += len(ancillary)
+    return data
+def reply():
+    data = message()
     return struct.unpack("Ii", data)[1] if len(data) == 8 else -1
 first = reply()
-ours.send(struct.pack("IIiIIIII", 0x51564332, 2, int(sys.argv[2]), 1 << 17, 16, 10, 1 << 20, 0))
+# The output ring: a sealed memfd of a 64 KiB header and 1 MiB of stream;
+# the program waits (the word at 128) for the helper's first publication.
+HEADER, RING = 1 << 16, 1 << 20
+ring = os.memfd_create("ring", os.MFD_CLOEXEC | os.MFD_ALLOW_SEALING)
+os.ftruncate(ring, HEADER + RING)
+fcntl.fcntl(ring, fcntl.F_ADD_SEALS, fcntl.F_SEAL_SHRINK | fcntl.F_SEAL_GROW)
+view = mmap.mmap(ring, HEADER + RING)
+view[128:132] = struct.pack("I", 1)
+request = struct.pack("IIiIIIII", 0x51564332, 2, int(sys.argv[2]), 1 << 17, 16, 10, RING, 0)
+ours.sendmsg([request], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, array.array("i", [ring]))])
+os.close(ring)
 second = reply() if first == 0 else -1
-stream = ours.recv(1 << 18) if second == 0 else b""
+stream = b""
+if second == 0:
+    message()
+    head = struct.unpack("Q", view[0:8])[0]
+    stream = view[HEADER:HEADER + min(head, 4)]
 ours.close()
 helper.wait(5)
-print("replies %d %d descriptors %d stream %s" % (first, second, descriptors, stream[:4].hex()))
+print("replies %d %d descriptors %d stream %s" % (first, second, descriptors, stream.hex()))
 PY
 )
 echo "  by hand: $BYHAND"

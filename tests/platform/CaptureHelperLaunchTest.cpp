@@ -2,7 +2,8 @@
 // silent, exits, answers garbage, attaches descriptors or refuses yields
 // INVALID_SOCKET within the time limit, with no descriptor leaked and no child
 // left behind; a stream that breaks the format, or claims a block of a
-// gigabyte, ends the capture with FD_CLOSE instead of being trusted; a helper
+// gigabyte, or whose ring claims more than it holds, ends the capture with
+// FD_CLOSE instead of being trusted; a helper
 // that ends its stream because the interface went away gives FD_CLOSE with
 // WSAENETDOWN after its last datagram. The helper is started with no
 // arguments, an empty environment, no signal blocked and no descriptor but
@@ -143,7 +144,7 @@ TEST_F(CaptureHelperLaunchTest, HelperStartsWithNothingButItsChannel) {
 }
 
 TEST_F(CaptureHelperLaunchTest, ABrokenStreamEndsTheCaptureAndIsNotTrusted) {
-    for (const char* mode : {"stream-garbage", "stream-huge"}) {
+    for (const char* mode : {"stream-garbage", "stream-huge", "stream-head-past"}) {
         SetCaptureHelper(Fake(mode).c_str(), 1000);
         HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         SOCKET s = Start(event);

@@ -2,10 +2,11 @@
 // caller might start it: with arguments, without its channel, with the wrong
 // kind of descriptor or another user's, with garbage, truncated, oversized or
 // out-of-bounds requests, a filter the kernel refuses, an interface that does
-// not exist, and a program that dies at each step. Each must end in a refusal
-// with its own exit status, with no descriptor handed over and nothing written
-// to standard output or error. A sound request yields a pcapng stream that
-// libpcap reads back: the datagrams sent, with the kernel's arrival times.
+// not exist, an output ring that is missing or unsound, and a program that
+// dies at each step. Each must end in a refusal with its own exit status, with
+// no descriptor handed over and nothing written to standard output or error.
+// A sound request yields a pcapng stream in the output ring that libpcap
+// reads back: the datagrams sent, with the kernel's arrival times.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -41,6 +43,66 @@ using testsupport::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
 enum class Channel { SeqPacket, Stream, Pipe, Closed };
+// What comes with the request as the output ring.
+enum class RingKind { Sound, None, Pipe, Unsealed, WrongSize, Two };
+
+// The program's end of an output ring, as the program makes it.
+struct TestRing {
+    std::vector<int> fds;  // sent with the request, then closed
+    std::uint8_t* base = nullptr;
+    std::size_t bytes = 0;
+    RingHeader* Header() const { return reinterpret_cast<RingHeader*>(base); }
+    const std::uint8_t* Data() const { return base + kRingHeaderBytes; }
+    void CloseFds() {
+        for (int fd : fds) close(fd);
+        fds.clear();
+    }
+    ~TestRing() {
+        CloseFds();
+        if (base != nullptr) munmap(base, kRingHeaderBytes + 2 * bytes);
+    }
+};
+
+int MemoryFile(std::size_t size, bool sealed) {
+    int fd = memfd_create("test-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    if (sealed) {
+        EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+    }
+    return fd;
+}
+
+void MakeRing(RingKind kind, std::size_t bytes, TestRing* ring) {
+    switch (kind) {
+    case RingKind::Sound:
+    case RingKind::Two:
+        ring->fds.push_back(MemoryFile(kRingHeaderBytes + bytes, true));
+        // A request out of bounds comes with a ring of its size, unmapped.
+        if (bytes < kMinBuffer || bytes > kMaxBuffer || bytes % kRingHeaderBytes != 0) break;
+        ring->base = MapRing(ring->fds[0], bytes);
+        ring->bytes = bytes;
+        ASSERT_NE(ring->base, nullptr);
+        ring->Header()->waiting = 1;
+        if (kind == RingKind::Two) ring->fds.push_back(MemoryFile(kRingHeaderBytes + bytes, true));
+        break;
+    case RingKind::None:
+        break;
+    case RingKind::Pipe: {
+        int pair[2];
+        ASSERT_EQ(pipe2(pair, O_CLOEXEC), 0);
+        ring->fds = {pair[0], pair[1]};
+        close(ring->fds[1]);
+        ring->fds.pop_back();
+        break;
+    }
+    case RingKind::Unsealed:
+        ring->fds.push_back(MemoryFile(kRingHeaderBytes + bytes, false));
+        break;
+    case RingKind::WrongSize:
+        ring->fds.push_back(MemoryFile(kRingHeaderBytes + bytes / 2, true));
+        break;
+    }
+}
 
 std::string SoundRequest(int index = 1, std::vector<FilterInstruction> filter = {}) {
     StartRequest request{kMagic, kStartCapture, index, 1u << 17, 16, 10, 4u << 20,
@@ -55,12 +117,12 @@ struct Launch {
     std::vector<std::string> extraArguments;
     std::string request = SoundRequest();
     bool sendRequest = true;
-    bool attachDescriptor = false;
+    RingKind ring = RingKind::Sound;
     int runAsUid = -1;  // -1: as the test
     std::string helper = QV_CAPTURE_HELPER;
-    // Runs once the capture has started, with the channel and the helper's
-    // pid; the channel is closed after it returns.
-    std::function<void(int channel, pid_t helper)> whileCapturing;
+    // Runs once the capture has started, with the channel, the helper's pid
+    // and the output ring; the channel is closed after it returns.
+    std::function<void(int channel, pid_t helper, TestRing& ring)> whileCapturing;
 };
 
 struct Outcome {
@@ -110,20 +172,20 @@ bool ReadReply(int channel, Outcome* outcome) {
     return true;
 }
 
-void SendRequest(int channel, const std::string& request, int attach) {
+void SendRequest(int channel, const std::string& request, const std::vector<int>& attach) {
     iovec part{const_cast<char*>(request.data()), request.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    if (attach >= 0) {
+    if (!attach.empty()) {
         message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        message.msg_controllen = CMSG_SPACE(attach.size() * sizeof(int));
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &attach, sizeof(int));
+        c->cmsg_len = CMSG_LEN(attach.size() * sizeof(int));
+        std::memcpy(CMSG_DATA(c), attach.data(), attach.size() * sizeof(int));
     }
     sendmsg(channel, &message, MSG_NOSIGNAL);
 }
@@ -178,9 +240,14 @@ void RunHelper(const Launch& launch, Outcome* outcome) {
 
     if (ours >= 0 && launch.channel != Channel::Pipe && ReadReply(ours, outcome) && outcome->replies[0].error == 0) {
         if (launch.sendRequest) {
-            SendRequest(ours, launch.request, launch.attachDescriptor ? output[0] : -1);
+            StartRequest request{};
+            std::memcpy(&request, launch.request.data(), std::min(sizeof request, launch.request.size()));
+            TestRing ring;
+            MakeRing(launch.ring, request.bufferBytes, &ring);
+            SendRequest(ours, launch.request, ring.fds);
+            ring.CloseFds();
             if (ReadReply(ours, outcome) && outcome->replies[1].error == 0 && launch.whileCapturing)
-                launch.whileCapturing(ours, pid);
+                launch.whileCapturing(ours, pid, ring);
         }
     }
     if (ours >= 0) close(ours);
@@ -283,7 +350,14 @@ TEST(CaptureHelper, RefusesEveryRequestButASoundOne) {
     add("buffer too large", kBadRequest, -1, [](Launch& l) {
         l.request = RequestWith([](StartRequest& r) { r.bufferBytes = kMaxBuffer + 1; });
     });
-    add("request with a descriptor", kBadRequest, -1, [](Launch& l) { l.attachDescriptor = true; });
+    add("buffer not a whole number of ring units", kBadRequest, -1, [](Launch& l) {
+        l.request = RequestWith([](StartRequest& r) { r.bufferBytes += 4096; });
+    });
+    add("no output ring", kBadRequest, -1, [](Launch& l) { l.ring = RingKind::None; });
+    add("a pipe for the ring", kBadRequest, -1, [](Launch& l) { l.ring = RingKind::Pipe; });
+    add("a ring that may shrink", kBadRequest, -1, [](Launch& l) { l.ring = RingKind::Unsealed; });
+    add("a ring of another size", kBadRequest, -1, [](Launch& l) { l.ring = RingKind::WrongSize; });
+    add("two rings", kBadRequest, -1, [](Launch& l) { l.ring = RingKind::Two; });
     add("no such interface", kBindFailed, ENODEV, [](Launch& l) { l.request = SoundRequest(0x7FFFFFF0); });
     add("a filter the kernel refuses", kFilterRefused, EINVAL, [](Launch& l) {
         // A load with no return after it.
@@ -334,15 +408,26 @@ TEST(CaptureHelper, WithoutTheCapabilitySendsTheErrorOfSocket) {
     }));
 }
 
-// Reads the stream for a while into bytes.
-std::string ReadStream(int channel, std::chrono::milliseconds quiet) {
+// Reads the stream from the output ring, as the program does, until the
+// helper has published nothing for quiet.
+std::string ReadStream(int channel, TestRing& ring, std::chrono::milliseconds quiet) {
     std::string bytes;
-    std::vector<char> buffer(kMaxMessage);
+    std::uint64_t tail = 0;
     pollfd wait{channel, POLLIN, 0};
-    while (poll(&wait, 1, static_cast<int>(quiet.count())) == 1) {
-        ssize_t count = recv(channel, buffer.data(), buffer.size(), MSG_DONTWAIT);
-        if (count <= 0) break;
-        bytes.append(buffer.data(), static_cast<std::size_t>(count));
+    for (;;) {
+        const std::uint64_t head = __atomic_load_n(&ring.Header()->head, __ATOMIC_SEQ_CST);
+        EXPECT_LE(head - tail, ring.bytes);
+        if (head != tail) {
+            bytes.append(reinterpret_cast<const char*>(ring.Data() + tail % ring.bytes), head - tail);
+            tail = head;
+            __atomic_store_n(&ring.Header()->tail, tail, __ATOMIC_RELEASE);
+            continue;
+        }
+        __atomic_store_n(&ring.Header()->waiting, 1, __ATOMIC_SEQ_CST);
+        if (__atomic_load_n(&ring.Header()->head, __ATOMIC_SEQ_CST) != tail) continue;
+        if (poll(&wait, 1, static_cast<int>(quiet.count())) != 1) break;
+        char message[16];
+        if (recv(channel, message, sizeof message, MSG_DONTWAIT) <= 0) break;
     }
     return bytes;
 }
@@ -363,12 +448,12 @@ TEST(CaptureHelper, StreamsPcapngThatLibpcapReadsWithKernelTimes) {
         std::string stream;
         testsupport::UdpFlow flow;
         timespec before{}, after{};
-        launch.whileCapturing = [&](int channel, pid_t) {
+        launch.whileCapturing = [&](int channel, pid_t, TestRing& ring) {
             testsupport::LoopbackSender sender;
             clock_gettime(CLOCK_REALTIME, &before);
             flow = sender.SendUdp(50, 64);
             clock_gettime(CLOCK_REALTIME, &after);
-            stream = ReadStream(channel, std::chrono::milliseconds(300));
+            stream = ReadStream(channel, ring, std::chrono::milliseconds(300));
         };
         Outcome outcome;
         RunHelper(launch, &outcome);
@@ -424,11 +509,11 @@ TEST(CaptureHelper, TheFilterPicksDatagramsAndOnlyIPv4Passes) {
         Launch launch;
         launch.request = SoundRequest(static_cast<int>(if_nametoindex("lo")), udpPort9);
         std::string stream;
-        launch.whileCapturing = [&](int channel, pid_t) {
+        launch.whileCapturing = [&](int channel, pid_t, TestRing& ring) {
             testsupport::LoopbackSender sender;
             sender.SendUdp(5, 10);
             testsupport::LoopbackSender::SendUdpTo("127.0.0.1", 9, 3, 10);
-            stream = ReadStream(channel, std::chrono::milliseconds(300));
+            stream = ReadStream(channel, ring, std::chrono::milliseconds(300));
         };
         Outcome outcome;
         RunHelper(launch, &outcome);
@@ -448,6 +533,33 @@ TEST(CaptureHelper, TheFilterPicksDatagramsAndOnlyIPv4Passes) {
         pcap_close(reader);
         std::remove(file.c_str());
         EXPECT_EQ(count, 3);
+    }));
+}
+
+// A program that says it has read what was never written must not get the
+// helper to write over what it has yet to read: the stream ends.
+TEST(CaptureHelper, ATailPastTheStreamEndsIt) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    EXPECT_CHILD_PASSED(testsupport::NetNamespace::RunIsolated([] {
+        Launch launch;
+        launch.request = SoundRequest(static_cast<int>(if_nametoindex("lo")));
+        StartRequest request;
+        std::memcpy(&request, launch.request.data(), sizeof request);
+        request.bufferBytes = kMinBuffer;
+        std::memcpy(launch.request.data(), &request, sizeof request);
+        bool ended = false;
+        launch.whileCapturing = [&](int channel, pid_t, TestRing& ring) {
+            __atomic_store_n(&ring.Header()->tail, std::uint64_t{1} << 40, __ATOMIC_RELEASE);
+            testsupport::LoopbackSender sender;
+            sender.SendUdp(1000, 1400);  // more than the ring holds
+            pollfd hangUp{channel, 0, 0};
+            ended = poll(&hangUp, 1, 3000) == 1 && (hangUp.revents & POLLHUP) != 0;
+        };
+        Outcome outcome;
+        RunHelper(launch, &outcome);
+        EXPECT_TRUE(ended) << "the helper ended by itself";
+        EXPECT_EQ(outcome.status, kStreamFailed);
+        EXPECT_EQ(outcome.output, "");
     }));
 }
 
@@ -475,7 +587,9 @@ TEST(CaptureHelper, EndsWhenTheProgramDiesAtAnyStep) {
                 [[maybe_unused]] ssize_t written = write(report[1], &helper, sizeof helper);
                 Outcome outcome;
                 if (step >= 1) ReadReply(pair[0], &outcome);
-                if (step >= 2) SendRequest(pair[0], SoundRequest(static_cast<int>(if_nametoindex("lo"))), -1);
+                TestRing ring;
+                MakeRing(RingKind::Sound, 4u << 20, &ring);
+                if (step >= 2) SendRequest(pair[0], SoundRequest(static_cast<int>(if_nametoindex("lo"))), ring.fds);
                 if (step >= 3) {
                     ReadReply(pair[0], &outcome);
                     testsupport::LoopbackSender sender;
@@ -532,10 +646,10 @@ TEST(CaptureHelper, RunByHandItHandsOverNoDescriptorAndKeepsNoCapability) {
             launch.request = SoundRequest(lo);
             std::string stream;
             std::string capabilities, permitted, noNewPrivileges, seccomp;
-            launch.whileCapturing = [&](int channel, pid_t helper) {
+            launch.whileCapturing = [&](int channel, pid_t helper, TestRing& ring) {
                 testsupport::LoopbackSender sender;
                 sender.SendUdp(3, 10);
-                stream = ReadStream(channel, std::chrono::milliseconds(300));
+                stream = ReadStream(channel, ring, std::chrono::milliseconds(300));
                 capabilities = Line(helper, "CapEff");
                 permitted = Line(helper, "CapPrm");
                 noNewPrivileges = Line(helper, "NoNewPrivs");

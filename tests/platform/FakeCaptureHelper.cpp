@@ -10,10 +10,13 @@
 //   inspect          writes what it was started with to "report" beside itself, then refuses
 //   stream-garbage   accepts the capture, then streams bytes that are no pcapng
 //   stream-huge      accepts the capture, then a section header and a block claiming 1 GiB
+//   stream-head-past accepts the capture, then claims to have written more than the ring holds
 //   stream-then-exit accepts the capture, streams one datagram and exits with status 13
 //                    (the interface went away)
+// The streams go into the output ring that comes with the request.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,8 +115,22 @@ int main(int argc, char**) {
         Send(&refusal, sizeof refusal, nullptr, 0);
     } else if (mode.rfind("stream-", 0) == 0) {
         Send(&ready, sizeof ready, nullptr, 0);
-        std::vector<char> request(1 << 16);
-        if (recv(0, request.data(), request.size(), 0) <= 0) return 1;
+        StartRequest request{};
+        std::vector<char> bytes(1 << 16);
+        iovec part{bytes.data(), bytes.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* attached = CMSG_FIRSTHDR(&message);
+        if (recvmsg(0, &message, 0) < static_cast<ssize_t>(sizeof request) || attached == nullptr) return 1;
+        std::memcpy(&request, bytes.data(), sizeof request);
+        int ringFd;
+        std::memcpy(&ringFd, CMSG_DATA(attached), sizeof ringFd);
+        std::uint8_t* ring = MapRing(ringFd, request.bufferBytes);
+        if (ring == nullptr) return 1;
         Send(&ready, sizeof ready, nullptr, 0);
         std::vector<std::uint8_t> out = Headers();
         if (mode == "stream-garbage") {
@@ -134,7 +151,10 @@ int main(int argc, char**) {
             out.insert(out.end(), datagram, datagram + sizeof datagram);
             Put32(out, 60);
         }
-        Send(out.data(), out.size(), nullptr, 0);
+        std::memcpy(ring + kRingHeaderBytes, out.data(), out.size());
+        const std::uint64_t head = mode == "stream-head-past" ? request.bufferBytes + 1ull : out.size();
+        __atomic_store_n(&reinterpret_cast<RingHeader*>(ring)->head, head, __ATOMIC_SEQ_CST);
+        Send("\1", 1, nullptr, 0);
         if (mode == "stream-then-exit") return kInterfaceGone;
         sleep(30);
     }

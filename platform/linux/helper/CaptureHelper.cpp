@@ -5,17 +5,18 @@
 // the program's compiled filter behind its own IPv4 check, sets up the receive
 // ring, then drops every capability and locks itself down with seccomp to
 // polling, reading its socket's statistics and writing its channel. It then
-// writes every datagram to the channel as pcapng with the kernel's arrival
-// time. The program never holds the socket, so it can capture but never send.
+// writes every datagram as pcapng with the kernel's arrival time into the
+// output ring the program shares with it. The program never holds the
+// socket, so it can capture but never send.
 //
-// A stalled program costs nothing until the output buffer (the program says
-// how large; its pages are touched only as far as it fills) and then the ring
-// are full; beyond that the
-// kernel drops, and the drops go out in statistics blocks. A link that goes
-// down and up keeps the capture; an interface that goes away ends it with a
-// last statistics block and its own exit status. Links only the C and C++
-// runtimes and libseccomp.
+// A stalled program costs nothing until the output ring (the program says how
+// large) and then the receive ring are full; beyond that the kernel drops,
+// and the drops go out in statistics blocks. A link that goes down and up
+// keeps the capture; an interface that goes away ends it with a last
+// statistics block and its own exit status. Links only the C and C++ runtimes
+// and libseccomp.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/if_ether.h>
@@ -28,6 +29,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,18 +46,21 @@ namespace {
 constexpr int kChannel = 0;
 constexpr int kPrefixLength = 4;
 
+constexpr int kFullCheckMs = 10;  // how often a full output ring is looked at again
+
 int g_fd = -1;  // the packet socket
 std::uint8_t* g_ring = nullptr;
 std::uint32_t g_blockSize = 0, g_blockCount = 0, g_block = 0;
 const std::uint8_t* g_frame = nullptr;  // next datagram of the open block
 std::uint32_t g_framesLeft = 0;
-// The output: pcapng not yet sent, [g_head, g_tail), or once the writing has
-// wrapped to the start, [g_head, g_end) then [0, g_tail). Blocks are never
-// split, and the same pages serve again and again.
-std::uint8_t* g_out = nullptr;
-std::size_t g_head = 0, g_tail = 0, g_end = 0, g_outputBytes = 0;
-bool g_wrapped = false;
+// The output ring (see MapRing): stream bytes written, published and known
+// read; the program's tail is read only when the room known is too small.
+int g_ringFd = -1;
+RingHeader* g_shared = nullptr;
+std::uint8_t* g_data = nullptr;
+std::uint64_t g_ringBytes = 0, g_written = 0, g_published = 0, g_read = 0;
 bool g_outputFull = false;
+bool g_tailWrong = false;
 std::uint64_t g_received = 0, g_dropped = 0, g_droppedSent = 0, g_taken = 0;
 
 int SocketOption(int fd, int option) {
@@ -83,16 +88,30 @@ bool SendReply(int error) {
     return sent == static_cast<ssize_t>(sizeof reply);
 }
 
-// Closes descriptors that came with a message: the helper takes none.
-void CloseAttached(msghdr* message) {
+// Keeps the one descriptor that came with a message in g_ringFd; closes
+// every descriptor when there were more.
+int TakeAttached(msghdr* message) {
+    int count = 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(message); c != nullptr; c = CMSG_NXTHDR(message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-        for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+        for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i, ++count) {
             int fd;
             std::memcpy(&fd, CMSG_DATA(c) + i * sizeof fd, sizeof fd);
-            close(fd);
+            if (g_ringFd < 0) g_ringFd = fd; else close(fd);
         }
     }
+    if (count > 1) close(g_ringFd), g_ringFd = -1;
+    return count;
+}
+
+// The ring must be a memfd of the size the request gives that can neither
+// shrink nor grow, so that no page of it can vanish under the helper.
+bool RingIsSound(std::uint32_t bufferBytes) {
+    struct stat status{};
+    const int seals = fcntl(g_ringFd, F_GET_SEALS);
+    return g_ringFd >= 0 && fstat(g_ringFd, &status) == 0 && S_ISREG(status.st_mode) && seals >= 0 &&
+           (seals & (F_SEAL_SHRINK | F_SEAL_GROW)) == (F_SEAL_SHRINK | F_SEAL_GROW) &&
+           static_cast<std::uint64_t>(status.st_size) == kRingHeaderBytes + std::uint64_t{bufferBytes};
 }
 
 // One byte more than the largest request, so that a longer message shows.
@@ -114,9 +133,8 @@ int ReadRequest(StartRequest* request) {
     message.msg_controllen = sizeof control;
     ssize_t count = recvmsg(kChannel, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     if (count <= 0) return kNoRequest;
-    bool attached = message.msg_controllen != 0 || (message.msg_flags & MSG_CTRUNC) != 0;
-    CloseAttached(&message);
-    if (attached || (message.msg_flags & MSG_TRUNC) != 0 || count < static_cast<ssize_t>(sizeof *request))
+    const bool oneAttached = TakeAttached(&message) == 1 && (message.msg_flags & MSG_CTRUNC) == 0;
+    if (!oneAttached || (message.msg_flags & MSG_TRUNC) != 0 || count < static_cast<ssize_t>(sizeof *request))
         return kBadRequest;
     std::memcpy(request, g_request, sizeof *request);
     const StartRequest& r = *request;
@@ -125,8 +143,9 @@ int ReadRequest(StartRequest* request) {
                  r.blockSize >= kMinBlockSize && r.blockSize <= kMaxBlockSize && (r.blockSize & (r.blockSize - 1)) == 0 &&
                  r.blockCount >= kMinBlockCount && r.blockCount <= kMaxBlockCount && ringBytes <= kMaxRingBytes &&
                  r.blockTimeoutMs >= 1 && r.blockTimeoutMs <= 1000 && r.filterLength <= kMaxFilterLength &&
-                 r.bufferBytes >= kMinBuffer && r.bufferBytes <= kMaxBuffer &&
-                 count == static_cast<ssize_t>(sizeof r + r.filterLength * sizeof(FilterInstruction));
+                 r.bufferBytes >= kMinBuffer && r.bufferBytes <= kMaxBuffer && r.bufferBytes % kRingHeaderBytes == 0 &&
+                 count == static_cast<ssize_t>(sizeof r + r.filterLength * sizeof(FilterInstruction)) &&
+                 RingIsSound(r.bufferBytes);
     return sound ? 0 : kBadRequest;
 }
 
@@ -204,12 +223,14 @@ int SetUp(const StartRequest& request, int* error) {
         if (setsockopt(g_fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous, sizeof promiscuous) != 0)
             return *error = errno, kSetupFailed;
     }
-    int buffer = 4 << 20;  // as far as the system allows: fewer waits for the program
-    setsockopt(kChannel, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    g_outputBytes = request.bufferBytes;
-    void* out = mmap(nullptr, g_outputBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (out == MAP_FAILED) return *error = errno, kSetupFailed;
-    g_out = static_cast<std::uint8_t*>(out);
+    std::uint8_t* ring = MapRing(g_ringFd, request.bufferBytes);
+    if (ring == nullptr) return *error = errno, kSetupFailed;
+    close(g_ringFd);
+    g_shared = reinterpret_cast<RingHeader*>(ring);
+    g_data = ring + kRingHeaderBytes;
+    g_ringBytes = request.bufferBytes;
+    // The stream starts at the start; the program's words count from there.
+    __atomic_store_n(&g_shared->head, 0, __ATOMIC_RELEASE);
     // Outgoing datagrams reach only sockets of every protocol; the filter keeps IPv4.
     if ((*error = Bind(request.interfaceIndex, ETH_P_ALL)) != 0) return kBindFailed;
     return 0;
@@ -241,17 +262,18 @@ int LockDown() {
 void Put32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
 void Put64(std::uint8_t* at, std::uint64_t value) { std::memcpy(at, &value, sizeof value); }
 
-// Room for a block of size bytes at the tail of the output, or null when full.
+// Room for a block of size bytes in the output ring, or null when full. The
+// tail is the program's word: one before what it read, or past what was
+// published, ends the stream.
 std::uint8_t* Reserve(std::size_t size) {
-    if (!g_wrapped && g_tail + size > g_outputBytes && size < g_head) {
-        g_end = g_tail;
-        g_tail = 0;
-        g_wrapped = true;
+    if (g_written + size - g_read > g_ringBytes) {
+        const std::uint64_t tail = __atomic_load_n(&g_shared->tail, __ATOMIC_ACQUIRE);
+        if (tail < g_read || tail > g_published) return g_tailWrong = true, nullptr;
+        g_read = tail;
+        if (g_written + size - g_read > g_ringBytes) return g_outputFull = true, nullptr;
     }
-    const std::size_t limit = g_wrapped ? g_head - 1 : g_outputBytes;
-    if (g_tail + size > limit) return g_outputFull = true, nullptr;
-    std::uint8_t* at = g_out + g_tail;
-    g_tail += size;
+    std::uint8_t* at = g_data + g_written % g_ringBytes;
+    g_written += size;
     return at;
 }
 
@@ -352,40 +374,33 @@ void ReadStatistics() {
     g_dropped += stats.tp_drops;
 }
 
-// Sends what the output holds: 1 when all went, 0 when the channel is full,
-// -1 when it is closed.
-int Flush() {
-    for (;;) {
-        const std::size_t end = g_wrapped ? g_end : g_tail;
-        if (g_head == end) {
-            if (!g_wrapped) break;
-            g_head = 0;
-            g_wrapped = false;
-            continue;
-        }
-        std::size_t size = end - g_head < kMaxMessage ? end - g_head : kMaxMessage;
-        ssize_t sent = send(kChannel, g_out + g_head, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            return errno == EAGAIN ? 0 : -1;
-        }
-        g_head += static_cast<std::size_t>(sent);
+// Publishes what was written; a program that waits for it gets a message.
+// -1 when the channel is closed.
+int Publish() {
+    if (g_written == g_published) return 0;
+    g_published = g_written;
+    __atomic_store_n(&g_shared->head, g_published, __ATOMIC_SEQ_CST);
+    // Paired with the program, which sets waiting before it looks at head a
+    // last time: it sees the new head, or the helper sees it waiting.
+    if (__atomic_exchange_n(&g_shared->waiting, 0, __ATOMIC_SEQ_CST) == 0) return 0;
+    const char one = 1;
+    ssize_t sent;
+    while ((sent = send(kChannel, &one, 1, MSG_DONTWAIT | MSG_NOSIGNAL)) < 0 && errno == EINTR) {
     }
-    g_head = g_tail = 0;
-    g_outputFull = false;
-    return 1;
+    // A full channel holds messages the program has yet to read: it will look.
+    return sent == 1 || errno == EAGAIN ? 0 : -1;
 }
 
-// Sends a last statistics block and what is left, while the program reads.
+// Writes a last statistics block, waiting for room while the program reads.
 int EndWithStatistics(int status) {
     TakeRing();
     ReadStatistics();
-    WriteStatistics();
-    while (Flush() == 0) {
-        pollfd out{kChannel, POLLOUT, 0};
-        if (poll(&out, 1, -1) < 0 && errno != EINTR) break;
-        if (out.revents & (POLLHUP | POLLERR)) break;
+    while (!WriteStatistics() && !g_tailWrong) {
+        pollfd wait{kChannel, 0, 0};
+        if (poll(&wait, 1, kFullCheckMs) < 0 && errno != EINTR) break;
+        if (wait.revents & (POLLHUP | POLLERR)) break;
     }
+    Publish();
     return status;
 }
 
@@ -401,11 +416,13 @@ int Stream(int index) {
         if (g_taken != before) linkDown = false;
         ReadStatistics();
         if (g_dropped != g_droppedSent) WriteStatistics();
-        if (Flush() < 0) return kChannelClosed;
+        if (g_tailWrong) return kStreamFailed;
+        if (Publish() < 0) return kChannelClosed;
         if (linkDown && BoundIndex(nullptr) != index) return EndWithStatistics(kInterfaceGone);
-        pollfd wait[2] = {{g_fd, static_cast<short>(g_outputFull ? 0 : POLLIN), 0},
-                          {kChannel, static_cast<short>((g_head != g_tail || g_wrapped ? POLLOUT : 0) | POLLRDHUP), 0}};
-        if (poll(wait, 2, linkDown ? kDownCheckMs : -1) < 0 && errno != EINTR) return kStreamFailed;
+        // A full output ring is looked at again until the program has read.
+        pollfd wait[2] = {{g_fd, static_cast<short>(g_outputFull ? 0 : POLLIN), 0}, {kChannel, POLLRDHUP, 0}};
+        const int timeout = g_outputFull ? kFullCheckMs : linkDown ? kDownCheckMs : -1;
+        if (poll(wait, 2, timeout) < 0 && errno != EINTR) return kStreamFailed;
         if (wait[1].revents & (POLLHUP | POLLERR)) return kChannelClosed;
         // The program asks for the end but reads on: it gets the rest first.
         if (wait[1].revents & POLLRDHUP) return EndWithStatistics(kChannelClosed);
@@ -442,5 +459,6 @@ int main(int argc, char**) {
     if (status != 0) return status;
 
     WriteHeaders(name);
+    if (Publish() < 0) return kChannelClosed;
     _exit(Stream(request.interfaceIndex));
 }
