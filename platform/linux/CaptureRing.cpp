@@ -12,7 +12,7 @@ namespace win::detail {
 namespace protocol = quorvane::capturehelper;
 
 CaptureRing::~CaptureRing() {
-    if (m_base != nullptr) munmap(m_base, protocol::kRingHeaderBytes + 2 * m_dataBytes);
+    if (m_base != nullptr) munmap(m_base, protocol::RingMappingBytes(m_dataBytes));
 }
 
 int CaptureRing::Create(std::size_t dataBytes) {
@@ -36,7 +36,7 @@ int CaptureRing::Create(std::size_t dataBytes) {
     m_data = base + protocol::kRingHeaderBytes;
     m_dataBytes = dataBytes;
     // Waiting from the start: the helper's first publication sends a message.
-    __atomic_store_n(&m_header->waiting, 1, __ATOMIC_RELEASE);
+    SetWaiting();
     return fd;
 }
 

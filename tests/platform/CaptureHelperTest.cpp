@@ -59,7 +59,7 @@ struct TestRing {
     }
     ~TestRing() {
         CloseFds();
-        if (base != nullptr) munmap(base, kRingHeaderBytes + 2 * bytes);
+        if (base != nullptr) munmap(base, RingMappingBytes(bytes));
     }
 };
 

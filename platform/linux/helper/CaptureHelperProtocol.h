@@ -92,10 +92,14 @@ struct RingHeader {
 };
 static_assert(sizeof(RingHeader) <= kRingHeaderBytes);
 
+/// Bytes of address space a mapped ring of dataBytes takes (see MapRing).
+constexpr std::size_t RingMappingBytes(std::size_t dataBytes) { return kRingHeaderBytes + 2 * dataBytes; }
+
 /// Maps a ring's header and data, and the data once more right after them,
-/// so that every block is contiguous wherever it starts. Null on failure.
+/// so that every block is contiguous wherever it starts. Null on failure;
+/// munmap with RingMappingBytes(dataBytes) releases it.
 inline std::uint8_t* MapRing(int fd, std::size_t dataBytes) {
-    const std::size_t size = kRingHeaderBytes + 2 * dataBytes;
+    const std::size_t size = RingMappingBytes(dataBytes);
     void* area = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (area == MAP_FAILED) return nullptr;
     auto* base = static_cast<std::uint8_t*>(area);
